@@ -1,0 +1,74 @@
+#include "content/content.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "manifest/manifest.h"
+#include "outside/outside.h"
+#include "platform/platform.h"
+#include "run/text.h"
+#include "run/work_paths.h"
+#include "upgrade/download.h"
+
+namespace {
+
+// The stored stamp, or empty when the value is missing, not a string, longer
+// than the buffer or stored without its terminator.
+void ReadStoredStamp(platform::RegKey key, char* stamp, unsigned long capacity) {
+  unsigned long type = 0;
+  unsigned long size = capacity;
+  long status = platform::QueryValue(key, outside::kRegUpdateTime, &type,
+                                     reinterpret_cast<unsigned char*>(stamp), &size);
+  if (status != 0 || type != platform::kRegSz || size == 0 || size > capacity || stamp[size - 1] != '\0') {
+    memset(stamp, 0, capacity);
+  }
+}
+
+const char* const kSwfPrefixes[] = {"FWS", "CWS", "ZWS", nullptr};
+const FileSignature kSwfSignature = {kSwfPrefixes, 3};
+
+}  // namespace
+
+int NeedsContentRefresh() {
+  if (!gManifest.contentUrl[0] || !gManifest.contentDate[0]) return 0;
+  JoinText(gWorkPaths.contentPath, sizeof gWorkPaths.contentPath, gWorkPaths.workDir, outside::kContentName);
+  platform::File file = platform::OpenForReading(gWorkPaths.contentPath);
+  if (!file) return 1;
+  platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
+  if (!key) {
+    platform::CloseFile(file);
+    return 1;
+  }
+  char stored[platform::kMaxPath] = {};
+  ReadStoredStamp(key, stored, sizeof stored);
+  platform::CloseKey(key);
+  platform::CloseFile(file);
+  return strcmp(gManifest.contentDate, stored) > 0;
+}
+
+void RefreshContentIfNeeded() {
+  if (!NeedsContentRefresh()) return;
+  // The old file stays in place until a whole new one has arrived beside it.
+  char partPath[platform::kMaxPath];
+  if (!JoinText(partPath, sizeof partPath, gWorkPaths.workDir, outside::kContentPartName)) return;
+  platform::RemoveFile(partPath);
+  DownLoadDelegate delegate(nullptr);
+  if (!DownloadWhole(gManifest.contentUrl, partPath, &delegate, kSwfSignature)) return;
+  if (!platform::MoveReplacing(partPath, gWorkPaths.contentPath)) {
+    platform::RemoveFile(partPath);
+    return;
+  }
+  RecordContentRefresh();
+}
+
+void RecordContentRefresh() {
+  platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
+  if (!key) return;
+  platform::SetDwordValue(key, outside::kRegUpdateFlag, 1);
+  platform::LocalTime now = platform::CurrentLocalTime();
+  char stamp[64];
+  snprintf(stamp, sizeof stamp, "%d-%02d-%02d|%02d:%02d:%02d", now.year, now.month, now.day, now.hour, now.minute,
+           now.second);
+  platform::SetStringValue(key, outside::kRegUpdateTime, stamp);
+  platform::CloseKey(key);
+}

@@ -1,0 +1,28 @@
+// Fixed names and addresses of the host application and the update server.
+#pragma once
+
+#ifndef UPDATER_SERVER_HOST
+#define UPDATER_SERVER_HOST "update.orvessa.invalid"
+#endif
+
+namespace outside {
+
+// Host application.
+const char kHostExeName[] = "Orvessa.exe";
+const wchar_t kHostWindowTitle[] = L"Orvessa";
+const wchar_t kPlayerWindowTitle[] = L"TarvelonFlashPlayer";
+const wchar_t kRegistryKey[] = L"Software\\TarvelonMM\\Orvessa";
+const wchar_t kRegUpdateFlag[] = L"swfUpdate";
+const char kRegUpdateTime[] = "swfUpdateTime";
+
+// Work directory and the files kept in it.
+const char kWorkDirName[] = "kelvaport\\";
+const char kFallbackWorkDirName[] = "temp\\";
+const char kInstallerName[] = "setup.exe";
+const char kContentName[] = "mnMain.swf";
+const char kContentPartName[] = "mnMain.swf.part";
+
+// Update server: the manifest address, also sent as the User-Agent.
+const wchar_t kManifestUrl[] = L"http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml?1";
+
+}  // namespace outside

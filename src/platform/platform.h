@@ -1,0 +1,115 @@
+// Thin wrappers over every Windows call the updater makes. The logic includes
+// this header only; platform_win.cc implements it over Win32, and the unit
+// tests link a recording fake instead.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace platform {
+
+// Opaque handles; null means "none" everywhere.
+typedef void* Instance;
+typedef void* Window;
+typedef void* File;
+typedef void* RegKey;
+typedef void* Internet;
+typedef long Result;  // HRESULT
+
+const size_t kMaxPath = 260;  // MAX_PATH, terminator included
+
+const unsigned kErrorAlreadyExists = 183;
+const unsigned long kRegSz = 1;
+const unsigned long kRegDword = 4;
+
+// Message-box styles and answers.
+const unsigned kMbOk = 0x0;
+const unsigned kMbYesNo = 0x4;
+const int kIdOk = 1;
+const int kIdCancel = 2;
+const int kIdYes = 6;
+
+const unsigned kWmCommand = 0x0111;
+
+// Dialog procedure of the progress window; the platform forwards every
+// message of the window to it and answers what it answers.
+typedef intptr_t (*DialogHandler)(Window window, unsigned message, uintptr_t wParam, intptr_t lParam);
+
+struct LocalTime {
+  int year, month, day, hour, minute, second;
+};
+
+// --- Kernel ---
+// Full path of the running executable; the length written, 0 on failure.
+unsigned long ModuleFileName(char* buffer, unsigned long capacity);
+// Temporary directory with its trailing backslash; the length written, or the
+// size needed (terminator included) when it does not fit, 0 on failure.
+unsigned long TempDirectory(char* buffer, unsigned long capacity);
+int MakeDirectory(const char* path);  // one level, default security
+unsigned LastError();
+int RemoveFile(const char* path);
+// Replaces `to` with `from` in one step (MOVEFILE_REPLACE_EXISTING).
+int MoveReplacing(const char* from, const char* to);
+File OpenForReading(const char* path);  // share read, open existing; null on failure
+void CloseFile(File file);
+// Size in bytes of an existing file, -1 when it cannot be read.
+long long FileSize(const char* path);
+// Reads up to `capacity` bytes from the start of a file; -1 on failure.
+long ReadFileHead(const char* path, unsigned char* buffer, unsigned long capacity);
+LocalTime CurrentLocalTime();
+void Pause(unsigned long milliseconds);
+
+// --- Registry (HKEY_CURRENT_USER only) ---
+// Opens the key, creating it when missing, with read and write access.
+RegKey OpenOrCreateUserKey(const wchar_t* subKey);
+// RegQueryValueExA: 0 (ERROR_SUCCESS) or the Win32 error; `size` in/out.
+long QueryValue(RegKey key, const char* name, unsigned long* type, unsigned char* data, unsigned long* size);
+long SetDwordValue(RegKey key, const wchar_t* name, unsigned long value);
+long SetStringValue(RegKey key, const char* name, const char* text);  // stores the terminator too
+void CloseKey(RegKey key);
+
+// --- WinINet ---
+Internet OpenSession(const wchar_t* agent);  // direct access, no proxy
+// Connect, send and receive timeouts of the session, in milliseconds.
+void SetSessionTimeouts(Internet session, unsigned long milliseconds);
+Internet OpenUrlReload(Internet session, const wchar_t* url);  // INTERNET_FLAG_RELOAD
+// HTTP_QUERY_CONTENT_LENGTH as text; `byteCapacity` is the room in bytes.
+int QueryContentLength(Internet request, wchar_t* text, unsigned long byteCapacity);
+int ReadInternet(Internet request, void* buffer, unsigned long size, unsigned long* read);
+void CloseInternet(Internet handle);
+
+// --- urlmon ---
+// URLDownloadToFileA with no caller object; `callback` is an
+// IBindStatusCallback* or null.
+Result DownloadToFile(const char* url, const char* path, void* callback);
+
+// --- version.dll ---
+unsigned long VersionInfoSize(const char* path);
+int VersionInfo(const char* path, unsigned long size, void* block);
+// The fixed file version from the root block: most and least significant words.
+int FixedFileVersion(void* block, unsigned long* mostSignificant, unsigned long* leastSignificant);
+
+// --- User interface ---
+Window FindTopWindow(const wchar_t* title);  // exact title, any class
+void SendClose(Window window);  // WM_CLOSE, waits for the send to return
+int ShowMessageBox(Window owner, const wchar_t* text, const wchar_t* caption, unsigned style);
+// wsprintfW with one int argument; `buffer` holds at least 1024 characters.
+int FormatWithInt(wchar_t* buffer, const wchar_t* format, int value);
+void RegisterProgressBarClass();  // the common control class "msctls_progress32"
+Window CreateDialogFromTemplate(Instance instance, int templateId, Window owner, DialogHandler handler);
+int ScreenWidth();   // SM_CXFULLSCREEN
+int ScreenHeight();  // SM_CYFULLSCREEN
+void PlaceTopMost(Window window, int x, int y);  // keeps its size
+void ShowWindowNow(Window window);               // SW_SHOW
+void EnableWindowInput(Window window, int enable);
+void Repaint(Window window);                      // UpdateWindow
+void DestroyWindowNow(Window window);
+Window DialogItem(Window dialog, int id);
+void SetItemText(Window window, const wchar_t* text);
+void SetProgressRange(Window bar, unsigned long maximum);  // PBM_SETRANGE32 0..maximum
+void SetProgressPosition(Window bar, unsigned long position);
+
+// --- Shell ---
+void OpenWithShell(const char* path);  // default verb, SW_SHOWNORMAL
+
+}  // namespace platform

@@ -1,0 +1,215 @@
+// The Win32 side of the platform wrappers: one thin function per call.
+#include "platform/platform.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+#include <urlmon.h>
+#include <wininet.h>
+
+namespace platform {
+
+namespace {
+
+HWND Hwnd(Window window) { return static_cast<HWND>(window); }
+
+DialogHandler gDialogHandler;
+
+INT_PTR CALLBACK DialogThunk(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return gDialogHandler ? gDialogHandler(window, message, wParam, lParam) : FALSE;
+}
+
+}  // namespace
+
+unsigned long ModuleFileName(char* buffer, unsigned long capacity) {
+  return ::GetModuleFileNameA(nullptr, buffer, capacity);
+}
+
+unsigned long TempDirectory(char* buffer, unsigned long capacity) { return ::GetTempPathA(capacity, buffer); }
+
+int MakeDirectory(const char* path) { return ::CreateDirectoryA(path, nullptr) != FALSE; }
+
+unsigned LastError() { return ::GetLastError(); }
+
+int RemoveFile(const char* path) { return ::DeleteFileA(path) != FALSE; }
+
+int MoveReplacing(const char* from, const char* to) {
+  return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+File OpenForReading(const char* path) {
+  HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+void CloseFile(File file) { ::CloseHandle(file); }
+
+long long FileSize(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+long ReadFileHead(const char* path, unsigned char* buffer, unsigned long capacity) {
+  HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  DWORD read = 0;
+  BOOL ok = ::ReadFile(file, buffer, capacity, &read, nullptr);
+  ::CloseHandle(file);
+  return ok ? static_cast<long>(read) : -1;
+}
+
+LocalTime CurrentLocalTime() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  LocalTime result = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+  return result;
+}
+
+void Pause(unsigned long milliseconds) { ::Sleep(milliseconds); }
+
+RegKey OpenOrCreateUserKey(const wchar_t* subKey) {
+  HKEY key = nullptr;
+  LONG status = ::RegCreateKeyExW(HKEY_CURRENT_USER, subKey, /*Reserved=*/0, /*lpClass=*/nullptr,
+                                  REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
+                                  /*lpSecurityAttributes=*/nullptr, &key, /*lpdwDisposition=*/nullptr);
+  return status == ERROR_SUCCESS ? key : nullptr;
+}
+
+long QueryValue(RegKey key, const char* name, unsigned long* type, unsigned char* data, unsigned long* size) {
+  DWORD valueType = 0;
+  DWORD valueSize = *size;
+  LONG status = ::RegQueryValueExA(static_cast<HKEY>(key), name, nullptr, &valueType, data, &valueSize);
+  *type = valueType;
+  *size = valueSize;
+  return status;
+}
+
+long SetDwordValue(RegKey key, const wchar_t* name, unsigned long value) {
+  DWORD data = value;
+  return ::RegSetValueExW(static_cast<HKEY>(key), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                          sizeof data);
+}
+
+long SetStringValue(RegKey key, const char* name, const char* text) {
+  return ::RegSetValueExA(static_cast<HKEY>(key), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          static_cast<DWORD>(lstrlenA(text) + 1));
+}
+
+void CloseKey(RegKey key) { ::RegCloseKey(static_cast<HKEY>(key)); }
+
+Internet OpenSession(const wchar_t* agent) {
+  return ::InternetOpenW(agent, INTERNET_OPEN_TYPE_DIRECT, /*lpszProxy=*/nullptr, /*lpszProxyBypass=*/nullptr,
+                         /*dwFlags=*/0);
+}
+
+void SetSessionTimeouts(Internet session, unsigned long milliseconds) {
+  DWORD value = milliseconds;
+  const DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                           INTERNET_OPTION_RECEIVE_TIMEOUT};
+  for (DWORD option : options) ::InternetSetOptionW(session, option, &value, sizeof value);
+}
+
+Internet OpenUrlReload(Internet session, const wchar_t* url) {
+  return ::InternetOpenUrlW(session, url, /*lpszHeaders=*/nullptr, /*dwHeadersLength=*/0, INTERNET_FLAG_RELOAD,
+                            /*dwContext=*/0);
+}
+
+int QueryContentLength(Internet request, wchar_t* text, unsigned long byteCapacity) {
+  DWORD length = byteCapacity;
+  return ::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &length, /*lpdwIndex=*/nullptr) != FALSE;
+}
+
+int ReadInternet(Internet request, void* buffer, unsigned long size, unsigned long* read) {
+  DWORD count = 0;
+  BOOL ok = ::InternetReadFile(request, buffer, size, &count);
+  *read = count;
+  return ok != FALSE;
+}
+
+void CloseInternet(Internet handle) { ::InternetCloseHandle(handle); }
+
+Result DownloadToFile(const char* url, const char* path, void* callback) {
+  return ::URLDownloadToFileA(/*pCaller=*/nullptr, url, path, /*dwReserved=*/0,
+                              static_cast<IBindStatusCallback*>(callback));
+}
+
+unsigned long VersionInfoSize(const char* path) {
+  DWORD handle = 0;
+  return ::GetFileVersionInfoSizeA(path, &handle);
+}
+
+int VersionInfo(const char* path, unsigned long size, void* block) {
+  return ::GetFileVersionInfoA(path, 0, size, block) != FALSE;
+}
+
+int FixedFileVersion(void* block, unsigned long* mostSignificant, unsigned long* leastSignificant) {
+  void* value = nullptr;
+  UINT length = 0;
+  char root[] = "\\";
+  if (!::VerQueryValueA(block, root, &value, &length) || !value || length < sizeof(VS_FIXEDFILEINFO)) return 0;
+  const VS_FIXEDFILEINFO* info = static_cast<const VS_FIXEDFILEINFO*>(value);
+  *mostSignificant = info->dwFileVersionMS;
+  *leastSignificant = info->dwFileVersionLS;
+  return 1;
+}
+
+Window FindTopWindow(const wchar_t* title) { return ::FindWindowW(/*lpClassName=*/nullptr, title); }
+
+void SendClose(Window window) { ::SendMessageW(Hwnd(window), WM_CLOSE, 0, 0); }
+
+int ShowMessageBox(Window owner, const wchar_t* text, const wchar_t* caption, unsigned style) {
+  return ::MessageBoxW(Hwnd(owner), text, caption, style);
+}
+
+int FormatWithInt(wchar_t* buffer, const wchar_t* format, int value) { return ::wsprintfW(buffer, format, value); }
+
+void RegisterProgressBarClass() {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+  ::InitCommonControlsEx(&controls);
+}
+
+Window CreateDialogFromTemplate(Instance instance, int templateId, Window owner, DialogHandler handler) {
+  gDialogHandler = handler;
+  return ::CreateDialogParamW(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEW(templateId), Hwnd(owner),
+                              DialogThunk, /*dwInitParam=*/0);
+}
+
+int ScreenWidth() { return ::GetSystemMetrics(SM_CXFULLSCREEN); }
+
+int ScreenHeight() { return ::GetSystemMetrics(SM_CYFULLSCREEN); }
+
+void PlaceTopMost(Window window, int x, int y) {
+  ::SetWindowPos(Hwnd(window), HWND_TOPMOST, x, y, /*cx=*/0, /*cy=*/0, SWP_NOSIZE);
+}
+
+void ShowWindowNow(Window window) { ::ShowWindow(Hwnd(window), SW_SHOW); }
+
+void EnableWindowInput(Window window, int enable) { ::EnableWindow(Hwnd(window), enable); }
+
+void Repaint(Window window) { ::UpdateWindow(Hwnd(window)); }
+
+void DestroyWindowNow(Window window) { ::DestroyWindow(Hwnd(window)); }
+
+Window DialogItem(Window dialog, int id) { return ::GetDlgItem(Hwnd(dialog), id); }
+
+void SetItemText(Window window, const wchar_t* text) { ::SetWindowTextW(Hwnd(window), text); }
+
+// PBM_SETRANGE holds only 16 bits; the 32-bit form takes the whole byte count.
+void SetProgressRange(Window bar, unsigned long maximum) {
+  ::SendMessageW(Hwnd(bar), PBM_SETRANGE32, 0, static_cast<LPARAM>(maximum));
+}
+
+void SetProgressPosition(Window bar, unsigned long position) {
+  ::SendMessageW(Hwnd(bar), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void OpenWithShell(const char* path) {
+  ::ShellExecuteA(/*hwnd=*/nullptr, /*lpOperation=*/nullptr, path, /*lpParameters=*/nullptr,
+                  /*lpDirectory=*/nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace platform

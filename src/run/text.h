@@ -1,0 +1,11 @@
+// Bounded copies into fixed narrow buffers.
+#pragma once
+
+#include <stddef.h>
+
+// Copies `length` bytes of `source` and a terminator into `out`. When they do
+// not fit in `capacity` bytes, `out` is left empty and the answer is 0.
+int CopyBounded(char* out, size_t capacity, const char* source, size_t length);
+
+// `out` = `first` + `second`, terminated; empty and 0 when it would not fit.
+int JoinText(char* out, size_t capacity, const char* first, const char* second);

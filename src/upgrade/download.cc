@@ -1,0 +1,57 @@
+#include "upgrade/download.h"
+
+#include <string.h>
+
+// Only OnProgress does any work; the delegate lives on the caller's stack for
+// the length of the download call and is never counted or handed out.
+HRESULT STDMETHODCALLTYPE DownLoadDelegate::QueryInterface(REFIID, void**) { return E_NOTIMPL; }
+ULONG STDMETHODCALLTYPE DownLoadDelegate::AddRef() { return static_cast<ULONG>(E_NOTIMPL); }
+ULONG STDMETHODCALLTYPE DownLoadDelegate::Release() { return static_cast<ULONG>(E_NOTIMPL); }
+HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnStartBinding(DWORD, IBinding*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE DownLoadDelegate::GetPriority(LONG*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnLowResource(DWORD) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE DownLoadDelegate::GetBindInfo(DWORD*, BINDINFO*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) {
+  lastProgress = progress;
+  if (progressMax > largestMax) largestMax = progressMax;
+  // After a cancel the window is gone and the lookup finds nothing.
+  platform::Window bar = window ? platform::DialogItem(window, kProgressBarId) : nullptr;
+  if (bar) {
+    platform::SetProgressRange(bar, progressMax);
+    platform::SetProgressPosition(bar, progress);
+    platform::Repaint(bar);
+  }
+  return S_OK;
+}
+
+namespace {
+
+int StartsWithSignature(const char* path, const FileSignature& signature) {
+  unsigned char head[8] = {};
+  if (signature.length > sizeof head) return 0;
+  long read = platform::ReadFileHead(path, head, static_cast<unsigned long>(signature.length));
+  if (read != static_cast<long>(signature.length)) return 0;
+  for (const char* const* prefix = signature.prefixes; *prefix; ++prefix) {
+    if (memcmp(head, *prefix, signature.length) == 0) return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int DownloadWhole(const char* url, const char* path, DownLoadDelegate* delegate,
+                  const FileSignature& signature) {
+  platform::Result result = platform::DownloadToFile(url, path, delegate);
+  long long size = platform::FileSize(path);
+  // The platform may answer success for an error page or a cut transfer:
+  // also hold the file against the announced length and its signature.
+  int whole = result == 0 && size > 0 &&
+              (delegate->largestMax == 0 || static_cast<unsigned long long>(size) == delegate->largestMax);
+  if (whole && StartsWithSignature(path, signature)) return 1;
+  platform::RemoveFile(path);
+  return 0;
+}

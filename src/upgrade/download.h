@@ -1,0 +1,48 @@
+// Downloads through the platform's status-callback download, and the checks
+// that tell a whole file from an error page or a cut transfer.
+#pragma once
+
+#include <stddef.h>
+
+#include "platform/bind_status_callback.h"
+#include "platform/platform.h"
+
+const int kProgressBarId = 1000;
+
+// Status callback of a download: drives the progress bar of `window` (which
+// may be null) and remembers the sizes the platform reported.
+class DownLoadDelegate : public IBindStatusCallback {
+ public:
+  explicit DownLoadDelegate(platform::Window progressWindow) : window(progressWindow) {}
+  virtual ~DownLoadDelegate() {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD reserved, IBinding* binding) override;
+  HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) override;
+  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD reserved) override;
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                                       LPCWSTR statusText) override;
+  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR error) override;
+  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* bindInfo) override;
+  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
+                                            STGMEDIUM* medium) override;
+  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID riid, IUnknown* object) override;
+
+  platform::Window window;
+  unsigned long lastProgress = 0;  // bytes received at the last notification
+  unsigned long largestMax = 0;    // largest total the server announced
+};
+
+// A signature a downloaded file must begin with.
+struct FileSignature {
+  const char* const* prefixes;  // null-terminated list; the file starts with one
+  size_t length;                // bytes of each prefix
+};
+
+// Downloads `url` to `path` through `delegate` and answers 1 only when the
+// call succeeded, the file is as long as the platform announced and begins
+// with one of the signature's prefixes. Anything else removes the file.
+int DownloadWhole(const char* url, const char* path, DownLoadDelegate* delegate,
+                  const FileSignature& signature);

@@ -1,0 +1,26 @@
+#include "manifest/manifest.h"
+#include "run/run.h"
+#include "run/work_paths.h"
+#include "upgrade/download.h"
+#include "upgrade/upgrade.h"
+
+namespace {
+
+const char* const kExecutablePrefixes[] = {"MZ", nullptr};
+const FileSignature kExecutableSignature = {kExecutablePrefixes, 2};
+
+}  // namespace
+
+int DownloadInstaller() {
+  ShowProgressWindow();
+  DownLoadDelegate delegate(gRunState.progressWindow);
+  if (delegate.window) {
+    platform::SetItemText(platform::DialogItem(delegate.window, kStatusLineId), L"正在下载安装程序...");
+    platform::Repaint(delegate.window);
+  }
+  // A cancel destroys the window but the transfer runs to its end.
+  int arrived = DownloadWhole(gManifest.installerUrl, gWorkPaths.installerPath, &delegate, kExecutableSignature);
+  if (gRunState.progressWindow) platform::DestroyWindowNow(gRunState.progressWindow);
+  gRunState.progressWindow = nullptr;
+  return arrived;
+}

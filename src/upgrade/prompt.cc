@@ -1,0 +1,21 @@
+#include "manifest/manifest.h"
+#include "outside/outside.h"
+#include "run/work_paths.h"
+#include "upgrade/upgrade.h"
+
+int PromptForUpgrade() {
+  platform::Window owner = platform::FindTopWindow(outside::kPlayerWindowTitle);
+  const wchar_t* text = gManifest.forced ? L"Orvessa发现新版本，点击确定后更新。" : L"Orvessa发现新版本，是否现在更新？";
+  unsigned buttons = gManifest.forced ? platform::kMbOk : platform::kMbYesNo;
+  int answer = platform::ShowMessageBox(owner, text, L"更新提示", buttons);
+  return answer == platform::kIdYes || answer == platform::kIdOk;
+}
+
+void HandOverToInstaller() {
+  platform::Window host = platform::FindTopWindow(outside::kHostWindowTitle);
+  if (host) {
+    platform::SendClose(host);
+    platform::Pause(1000);
+  }
+  platform::OpenWithShell(gWorkPaths.installerPath);
+}

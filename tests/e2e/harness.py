@@ -1,0 +1,316 @@
+"""Runs the real Updater.exe (x86_64 build) under wine64 on Xvfb against the
+stand-in server and host. One Wine prefix and one Xvfb display serve a whole
+test session: `python3 harness.py start` before the tests, `stop` after.
+"""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver64" if os.path.exists("/usr/lib/wine/wineserver64") else "/usr/lib/wine/wineserver"
+BUILD = os.environ.get("UPDATER_WIN64_DIR", os.path.join(HERE, "..", "..", "build", "win64"))
+STATE = os.environ.get("E2E_STATE_DIR", os.path.join(BUILD, "e2e"))
+PORT = int(os.environ.get("UPDATER_TEST_PORT", "18431"))
+DISPLAY = os.environ.get("E2E_DISPLAY", ":87")
+MANIFEST_PATH = "/api/pellixupdatecfg.xml?1"
+MANIFEST_URL = "http://127.0.0.1:%d%s" % (PORT, MANIFEST_PATH)
+REG_KEY = r"HKCU\Software\TarvelonMM\Orvessa"
+PROMPT_CAPTION = "更新提示"
+
+
+def standin(name):
+    return os.path.join(BUILD, "tests", "standins", name)
+
+
+def wine_env():
+    env = dict(os.environ)
+    env.update(WINEPREFIX=os.path.join(STATE, "prefix"), DISPLAY=DISPLAY, WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8", LC_ALL="C.UTF-8")
+    return env
+
+
+def win_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine(args, timeout=60, stdout=None):
+    """Runs a Windows program to its end; output goes to files (Wine's helper
+    processes inherit pipes and can hold them open)."""
+    out = stdout or os.path.join(STATE, "wine-out.txt")
+    with open(out, "wb") as sink:
+        proc = subprocess.run([WINE] + list(args), env=wine_env(), stdout=sink, stderr=subprocess.DEVNULL,
+                              stdin=subprocess.DEVNULL, timeout=timeout)
+    return proc.returncode
+
+
+def wintool(*args):
+    out = tempfile.mktemp(dir=STATE, suffix=".json")
+    wine([standin("wintool.exe")] + list(args), timeout=60, stdout=out)
+    with open(out, encoding="utf-8", errors="replace") as f:
+        lines = [json.loads(line) for line in f if line.strip()]
+    os.unlink(out)
+    return lines
+
+
+def windows():
+    return wintool("list")
+
+
+def xdotool_key(key):
+    subprocess.run(["xdotool", "key", key], env=wine_env(), check=False, timeout=20,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def screenshot(name):
+    os.makedirs(os.path.join(BUILD, "screenshots"), exist_ok=True)
+    path = os.path.join(BUILD, "screenshots", name)
+    subprocess.run(["import", "-window", "root", path], env=wine_env(), check=False, timeout=30,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return path
+
+
+def reg(*args):
+    return wine(["reg"] + list(args), timeout=60)
+
+
+def reg_query(name):
+    """(type, data) of a value in the host's key, or None when missing."""
+    out = tempfile.mktemp(dir=STATE, suffix=".txt")
+    code = wine(["reg", "query", REG_KEY, "/v", name], stdout=out)
+    with open(out, encoding="utf-8", errors="replace") as f:
+        text = f.read()
+    os.unlink(out)
+    if code != 0:
+        return None
+    for line in text.splitlines():
+        parts = line.split(None, 2)
+        if len(parts) >= 2 and parts[0] == name:
+            return parts[1], (parts[2].strip() if len(parts) > 2 else "")
+    return None
+
+
+# --- session -----------------------------------------------------------------
+
+def start_session():
+    os.makedirs(STATE, exist_ok=True)
+    stop_session()
+    xvfb = subprocess.Popen(["Xvfb", DISPLAY, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    with open(os.path.join(STATE, "xvfb.pid"), "w") as f:
+        f.write(str(xvfb.pid))
+    prefix = os.path.join(STATE, "prefix")
+    fresh = not os.path.exists(os.path.join(prefix, "system.reg"))
+    wine(["wineboot", "-i"] if fresh else ["wineboot"], timeout=300)
+    regfile = os.path.join(STATE, "session.reg")
+    with open(regfile, "w", encoding="utf-16") as f:
+        f.write("Windows Registry Editor Version 5.00\n\n"
+                "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n\"Managed\"=\"N\"\n\"Decorated\"=\"Y\"\n\n"
+                "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\n")
+        link = ",".join("%02x,00" % b for b in "wqy-microhei.ttc,WenQuanYi Micro Hei".encode()) + ",00,00,00,00"
+        for font in ("Tahoma", "MS Shell Dlg", "MS Shell Dlg 2"):
+            f.write("\"%s\"=hex(7):%s\n" % (font, link))
+    wine(["regedit", "/S", win_path(regfile)])
+    wintool("metrics")  # the first program after a new prefix starts slowly
+    subprocess.Popen([WINESERVER, "-p"], env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                     start_new_session=True)
+
+
+def stop_session():
+    subprocess.run([WINESERVER, "-k"], env=wine_env(), check=False, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    pidfile = os.path.join(STATE, "xvfb.pid")
+    if os.path.exists(pidfile):
+        try:
+            os.kill(int(open(pidfile).read()), signal.SIGTERM)
+        except (OSError, ValueError):
+            pass
+        os.unlink(pidfile)
+
+
+# --- one case ----------------------------------------------------------------
+
+def manifest(version="1.1.0.12182", url=None, flag="0", swf_url=None, swf_date=None, extra=""):
+    parts = ["<?xml version=\"1.0\"?><update>"]
+    if swf_url is not None:
+        parts.append("<swf-url>%s</swf-url>" % swf_url)
+    if swf_date is not None:
+        parts.append("<swf-date>%s</swf-date>" % swf_date)
+    parts.append("<version>%s</version><flag>%s</flag>" % (version, flag))
+    if url is not None:
+        parts.append("<url>%s</url>" % url)
+    parts.append(extra + "</update>")
+    return "".join(parts).encode()
+
+
+def swf_bytes(tag=b"new", size=2048):
+    body = b"FWS\x0a" + tag
+    return body + b"\x00" * (size - len(body))
+
+
+def installer_bytes(size=None):
+    data = open(standin("InstallerStandin.exe"), "rb").read()
+    if size and size > len(data):
+        data += bytes(size - len(data))  # an overlay keeps the program runnable
+    return data
+
+
+class Case:
+    """A fresh program folder and temp folder for one run."""
+
+    def __init__(self, host_exe=True):
+        os.makedirs(os.path.join(STATE, "cases"), exist_ok=True)
+        self.root = tempfile.mkdtemp(dir=os.path.join(STATE, "cases"))
+        self.app = os.path.join(self.root, "app")
+        self.temp = os.path.join(self.root, "temp")
+        os.makedirs(self.app)
+        os.makedirs(self.temp)
+        shutil.copy(os.path.join(BUILD, "Updater.exe"), self.app)
+        if host_exe:
+            shutil.copy(standin("OrvessaStandin.exe"), os.path.join(self.app, "Orvessa.exe"))
+        self.work = os.path.join(self.temp, "kelvaport")
+        self.host_log = os.path.join(self.root, "host.log")
+        self.host = None
+        self.proc = None
+
+    def path(self, *names):
+        return os.path.join(self.work, *names)
+
+    def start_host(self, *flags):
+        self.host = subprocess.Popen([WINE, standin("OrvessaStandin.exe"), win_path(self.host_log)] + list(flags),
+                                     env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     stdin=subprocess.DEVNULL)
+        self.wait_for(lambda: "started" in self.host_events(), 30, "stand-in host window")
+
+    def host_events(self):
+        if not os.path.exists(self.host_log):
+            return {}
+        events = {}
+        for line in open(self.host_log):
+            name, _, stamp = line.strip().partition(" ")
+            events.setdefault(name, float(stamp) / 1000)
+        return events
+
+    def host_running(self):
+        return self.host is not None and self.host.poll() is None
+
+    def stop_host(self):
+        if self.host_running():
+            self.host.kill()
+            self.host.wait()
+
+    def installer_runs(self):
+        log = self.path("installer-ran.txt")
+        if not os.path.exists(log):
+            return []
+        return [float(line.split()[1]) / 1000 for line in open(log) if line.startswith("ran")]
+
+    def start(self, temp=None):
+        temp_dir = temp if temp is not None else win_path(self.temp) + "\\"
+        self.started = time.time()
+        self.proc = subprocess.Popen([WINE, standin("launcher.exe"), temp_dir,
+                                      win_path(os.path.join(self.app, "Updater.exe"))],
+                                     env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     stdin=subprocess.DEVNULL)
+
+    def finish(self, timeout=120):
+        code = self.proc.wait(timeout=timeout)
+        self.elapsed = time.time() - self.started
+        return code
+
+    def run(self, temp=None, timeout=120):
+        self.start(temp)
+        return self.finish(timeout)
+
+    def wait_for(self, predicate, timeout, what):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            value = predicate()
+            if value:
+                return value
+            if self.proc is not None and self.proc.poll() is not None and what != "exit":
+                value = predicate()
+                if value:
+                    return value
+            time.sleep(0.2)
+        raise AssertionError("timed out waiting for " + what)
+
+    def find_window(self, title=None, has_child=None):
+        for window in windows():
+            if title is not None and window["title"] != title:
+                continue
+            if has_child is not None and not any(c["id"] == has_child for c in window["children"]):
+                continue
+            return window
+        return None
+
+    def wait_prompt(self, timeout=60):
+        return self.wait_for(lambda: self.find_window(title=PROMPT_CAPTION), timeout, "the update prompt")
+
+    def answer_prompt(self, key, shot=None):
+        box = self.wait_prompt()
+        if shot:
+            screenshot(shot)
+        time.sleep(0.3)
+        xdotool_key(key)
+        return box
+
+    def cleanup(self):
+        self.stop_host()
+        if self.proc is not None and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+class E2ETest(unittest.TestCase):
+    """Base class: one server per test module, a fresh registry key per test."""
+
+    server = None
+
+    @classmethod
+    def setUpClass(cls):
+        sys.path.insert(0, HERE)
+        from standin_server import StandinServer
+        if E2ETest.server is None:
+            E2ETest.server = StandinServer(PORT)
+
+    def setUp(self):
+        self.server.reset({})
+        reg("delete", r"HKCU\Software\TarvelonMM", "/f")
+        self.case = Case(**self.case_options())
+        self.addCleanup(self.case.cleanup)
+
+    def case_options(self):
+        return {}
+
+    def serve(self, routes):
+        self.server.reset(routes)
+
+    def serve_manifest(self, body, **route_options):
+        from standin_server import Route
+        routes = {MANIFEST_PATH: Route(body, content_type="text/xml", **route_options)}
+        return routes
+
+    def content_record(self):
+        return reg_query("swfUpdate"), reg_query("swfUpdateTime")
+
+
+def main_session(argv):
+    if len(argv) > 1 and argv[1] == "start":
+        start_session()
+    elif len(argv) > 1 and argv[1] == "stop":
+        stop_session()
+    else:
+        print("usage: harness.py start|stop")
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main_session(sys.argv))

@@ -1,0 +1,99 @@
+"""A scriptable stand-in update server on 127.0.0.1 (standard library only).
+
+Each path answers as its Route says: status, body, a true, false or missing
+Content-Length, pieces with delays, a close halfway, or no answer at all.
+Every request is logged with its headers.
+"""
+import http.server
+import socketserver
+import threading
+import time
+
+
+class Route:
+    def __init__(self, body=b"", status=200, length="auto", piece=None, delay=0.0,
+                 close_after=None, never_answer=False, content_type="application/octet-stream"):
+        self.body = body
+        self.status = status
+        self.length = length          # "auto", an int (may lie), or None (no header)
+        self.piece = piece            # send the body in pieces of this many bytes
+        self.delay = delay            # seconds before each piece
+        self.close_after = close_after  # drop the connection after this many body bytes
+        self.never_answer = never_answer
+        self.content_type = content_type
+
+
+class _Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        server = self.server
+        with server.lock:
+            server.requests.append({"method": "GET", "path": self.path,
+                                    "headers": {k.lower(): v for k, v in self.headers.items()},
+                                    "time": time.time()})
+            route = server.routes.get(self.path)
+        if route is None:
+            route = Route(b"<html>not found</html>", status=404)
+        if route.never_answer:
+            server.stop_event.wait(120)
+            return
+        self.send_response(route.status)
+        self.send_header("Content-Type", route.content_type)
+        length = len(route.body) if route.length == "auto" else route.length
+        if length is not None:
+            self.send_header("Content-Length", str(length))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        body = route.body if route.close_after is None else route.body[:route.close_after]
+        piece = route.piece or max(len(body), 1)
+        try:
+            for start in range(0, len(body), piece):
+                if route.delay:
+                    time.sleep(route.delay)
+                self.wfile.write(body[start:start + piece])
+                self.wfile.flush()
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        self.close_connection = True
+
+
+class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+class StandinServer:
+    def __init__(self, port):
+        self.port = port
+        self._server = _Server(("127.0.0.1", port), _Handler)
+        self._server.lock = threading.Lock()
+        self._server.routes = {}
+        self._server.requests = []
+        self._server.stop_event = threading.Event()
+        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+        self._thread.start()
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def reset(self, routes):
+        with self._server.lock:
+            self._server.routes = dict(routes)
+            self._server.requests = []
+
+    @property
+    def requests(self):
+        with self._server.lock:
+            return list(self._server.requests)
+
+    def paths(self):
+        return [r["path"] for r in self.requests]
+
+    def close(self):
+        self._server.stop_event.set()
+        self._server.shutdown()
+        self._server.server_close()
