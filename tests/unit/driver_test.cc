@@ -1,0 +1,79 @@
+#include <string>
+
+#include "updater_test.h"
+
+namespace {
+
+using DriverTest = UpdaterTest;
+
+const std::string kExe = "MZ\x90\x00 installer";
+
+struct DriverCase {
+  const char* name;
+  std::function<void(FakePlatform&)> arrange;
+  int answer;
+  bool prompted, downloaded, handedOver;
+};
+
+TEST_F(DriverTest, StepsInOrder) {
+  auto offer = [](FakePlatform& f, const char* flag) {
+    f.files["C:\\App\\Orvessa.exe"] = "MZ";
+    f.InstalledVersion(1, 1, 0, 12181);
+    f.ServeManifest(std::string("<swf-url>http://h/m.swf</swf-url><swf-date>2013</swf-date><version>1.1.0.12182"
+                                "</version><flag>") + flag + "</flag><url>http://h/setup.exe</url>");
+    f.ServeDownload("http://h/m.swf", "FWS movie");
+    f.ServeDownload("http://h/setup.exe", kExe);
+    f.topWindows[L"Orvessa"] = FakeWindow(0x43);
+  };
+  const DriverCase cases[] = {
+      {"accepted", [&](FakePlatform& f) { offer(f, "0"); }, 1, true, true, true},
+      {"declined", [&](FakePlatform& f) { offer(f, "0"); f.boxAnswer = 7; }, 1, true, false, false},
+      {"forced", [&](FakePlatform& f) { offer(f, "force"); f.boxAnswer = platform::kIdOk; }, 1, true, true, true},
+      {"cancelled", [&](FakePlatform& f) {
+         offer(f, "0");
+         f.duringDownload = [](const std::string& url) {
+           if (url == "http://h/setup.exe") gFake->handler(gFake->dialog, platform::kWmCommand, 2, 0);
+         };
+       }, 1, true, true, false},
+      {"installer missing", [&](FakePlatform& f) { offer(f, "0"); f.downloads.erase("http://h/setup.exe"); },
+       1, true, true, false},
+      {"installer is an error page", [&](FakePlatform& f) {
+         offer(f, "0");
+         f.ServeDownload("http://h/setup.exe", "<html>Not Found</html>");
+       }, 1, true, true, false},
+      {"up to date", [&](FakePlatform& f) { offer(f, "0"); f.InstalledVersion(1, 1, 0, 12182); },
+       1, false, false, false},
+      {"server unreachable", [](FakePlatform& f) { f.urlOpens = false; }, 1, false, false, false},
+      {"work directory refused", [](FakePlatform& f) { f.failMakeDirectory = true; }, 0, false, false, false},
+  };
+  for (const DriverCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    fake = FakePlatform();
+    gFake = &fake;
+    c.arrange(fake);
+    EXPECT_EQ(c.answer, RunUpdate(reinterpret_cast<platform::Instance>(0x400000)));
+    EXPECT_EQ(reinterpret_cast<platform::Instance>(0x400000), gRunState.instance);
+    int box = fake.IndexOf("MessageBox");
+    EXPECT_EQ(c.prompted, box >= 0 && c.answer == 1);
+    EXPECT_EQ(c.downloaded, fake.Called("Download http://h/setup.exe"));
+    EXPECT_EQ(c.handedOver, !fake.shellOpened.empty());
+    EXPECT_EQ(c.handedOver, fake.Called("SendClose"));
+    if (c.handedOver) {
+      EXPECT_EQ(kExe, fake.files["C:\\Temp\\kelvaport\\setup.exe"]);
+    }
+    // The content refresh comes after the fetch and before any prompt.
+    int content = fake.IndexOf("Download http://h/m.swf");
+    if (content >= 0) {
+      EXPECT_LT(fake.IndexOf("CloseSession"), content);
+      if (box >= 0) {
+        EXPECT_LT(content, box);
+      }
+    }
+    if (c.answer == 0) {
+      EXPECT_EQ(1u, fake.calls.size() - static_cast<size_t>(fake.IndexOf("MessageBox")));
+    }
+  }
+}
+
+}  // namespace

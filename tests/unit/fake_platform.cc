@@ -1,0 +1,328 @@
+#include "fake_platform.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+#include "platform/bind_status_callback.h"
+
+FakePlatform* gFake = nullptr;
+
+platform::Window FakeWindow(uintptr_t n) { return reinterpret_cast<platform::Window>(n); }
+
+namespace {
+
+const uintptr_t kDialog = 0x1000;
+
+std::string Narrow(const wchar_t* text) {
+  std::string out;
+  for (; text && *text; ++text) out += *text < 0x80 ? static_cast<char>(*text) : '?';
+  return out;
+}
+
+void Record(const std::string& call) { gFake->calls.push_back(call); }
+
+}  // namespace
+
+FakePlatform::FakePlatform() { gFake = this; }
+FakePlatform::~FakePlatform() { gFake = nullptr; }
+
+FakePlatform& FakePlatform::ServeManifest(const std::string& body) {
+  lengthText = std::wstring(std::to_wstring(body.size()));
+  pieces = {body};
+  return *this;
+}
+
+FakePlatform& FakePlatform::ServeDownload(const std::string& address, const std::string& bytes) {
+  FakeDownload download;
+  download.bytes = bytes;
+  download.progress = {{0, 0}, {static_cast<unsigned long>(bytes.size()), static_cast<unsigned long>(bytes.size())}};
+  downloads[address] = download;
+  return *this;
+}
+
+FakePlatform& FakePlatform::InstalledVersion(unsigned a, unsigned b, unsigned c, unsigned d) {
+  hasVersion = true;
+  versionMost = (a << 16) | b;
+  versionLeast = (c << 16) | d;
+  return *this;
+}
+
+bool FakePlatform::Called(const std::string& prefix) const { return IndexOf(prefix) >= 0; }
+
+int FakePlatform::IndexOf(const std::string& prefix) const {
+  for (size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].compare(0, prefix.size(), prefix) == 0) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+namespace platform {
+
+unsigned long ModuleFileName(char* buffer, unsigned long capacity) {
+  Record("ModuleFileName");
+  const std::string& path = gFake->modulePath;
+  // Like Windows: a path that does not fit is cut to the buffer and the
+  // answer is the buffer size.
+  size_t count = std::min<size_t>(path.size(), capacity);
+  memcpy(buffer, path.data(), count);
+  if (count < capacity) buffer[count] = '\0';
+  return static_cast<unsigned long>(count);
+}
+
+unsigned long TempDirectory(char* buffer, unsigned long capacity) {
+  Record("TempDirectory");
+  const std::string& path = gFake->tempDir;
+  if (gFake->tempAnswer >= 0) return static_cast<unsigned long>(gFake->tempAnswer);
+  if (path.size() + 1 > capacity) return static_cast<unsigned long>(path.size() + 1);
+  memcpy(buffer, path.c_str(), path.size() + 1);
+  return static_cast<unsigned long>(path.size());
+}
+
+int MakeDirectory(const char* path) {
+  Record(std::string("MakeDirectory ") + path);
+  if (gFake->failMakeDirectory) {
+    gFake->lastError = gFake->makeDirectoryError;
+    return 0;
+  }
+  if (gFake->dirs.count(path)) {
+    gFake->lastError = kErrorAlreadyExists;
+    return 0;
+  }
+  gFake->dirs.insert(path);
+  return 1;
+}
+
+unsigned LastError() { return gFake->lastError; }
+
+int RemoveFile(const char* path) {
+  Record(std::string("RemoveFile ") + path);
+  if (gFake->locked.count(path)) return 0;
+  return gFake->files.erase(path) > 0;
+}
+
+int MoveReplacing(const char* from, const char* to) {
+  Record(std::string("MoveReplacing ") + from + " -> " + to);
+  if (gFake->locked.count(to) || !gFake->files.count(from)) return 0;
+  gFake->files[to] = gFake->files[from];
+  gFake->files.erase(from);
+  return 1;
+}
+
+File OpenForReading(const char* path) {
+  Record(std::string("OpenForReading ") + path);
+  if (!gFake->files.count(path) || gFake->locked.count(path)) return nullptr;
+  return reinterpret_cast<File>(0x77);
+}
+
+void CloseFile(File) { Record("CloseFile"); }
+
+long long FileSize(const char* path) {
+  auto file = gFake->files.find(path);
+  return file == gFake->files.end() ? -1 : static_cast<long long>(file->second.size());
+}
+
+long ReadFileHead(const char* path, unsigned char* buffer, unsigned long capacity) {
+  auto file = gFake->files.find(path);
+  if (file == gFake->files.end()) return -1;
+  size_t count = std::min<size_t>(capacity, file->second.size());
+  memcpy(buffer, file->second.data(), count);
+  return static_cast<long>(count);
+}
+
+LocalTime CurrentLocalTime() { return gFake->now; }
+
+void Pause(unsigned long milliseconds) {
+  Record("Pause " + std::to_string(milliseconds));
+  gFake->pauses.push_back(milliseconds);
+}
+
+RegKey OpenOrCreateUserKey(const wchar_t* subKey) {
+  Record("OpenKey " + Narrow(subKey));
+  return gFake->keyAvailable ? reinterpret_cast<RegKey>(0x55) : nullptr;
+}
+
+long QueryValue(RegKey, const char* name, unsigned long* type, unsigned char* data, unsigned long* size) {
+  Record(std::string("QueryValue ") + name);
+  auto value = gFake->values.find(name);
+  if (value == gFake->values.end()) return 2;  // ERROR_FILE_NOT_FOUND
+  *type = value->second.type;
+  unsigned long room = *size;
+  *size = static_cast<unsigned long>(value->second.data.size());
+  if (value->second.data.size() > room) return 234;  // ERROR_MORE_DATA
+  memcpy(data, value->second.data.data(), value->second.data.size());
+  return 0;
+}
+
+long SetDwordValue(RegKey, const wchar_t* name, unsigned long value) {
+  Record("SetDword " + Narrow(name) + "=" + std::to_string(value));
+  gFake->values[Narrow(name)] = {kRegDword, std::string(reinterpret_cast<const char*>(&value), 4)};
+  return 0;
+}
+
+long SetStringValue(RegKey, const char* name, const char* text) {
+  Record(std::string("SetString ") + name + "=" + text);
+  gFake->values[name] = {kRegSz, std::string(text, strlen(text) + 1)};
+  return 0;
+}
+
+void CloseKey(RegKey) { Record("CloseKey"); }
+
+Internet OpenSession(const wchar_t* agent) {
+  Record("OpenSession");
+  gFake->agent = agent;
+  return gFake->sessionOpens ? reinterpret_cast<Internet>(0x10) : nullptr;
+}
+
+void SetSessionTimeouts(Internet, unsigned long milliseconds) {
+  Record("SetSessionTimeouts");
+  gFake->timeout = milliseconds;
+}
+
+Internet OpenUrlReload(Internet, const wchar_t* url) {
+  Record("OpenUrl");
+  gFake->url = url;
+  return gFake->urlOpens ? reinterpret_cast<Internet>(0x20) : nullptr;
+}
+
+int QueryContentLength(Internet, wchar_t* text, unsigned long byteCapacity) {
+  Record("QueryContentLength");
+  if (!gFake->haveLength) return 0;
+  size_t room = byteCapacity / sizeof(wchar_t);
+  if (gFake->lengthText.size() + 1 > room) return 0;
+  wcscpy(text, gFake->lengthText.c_str());
+  return 1;
+}
+
+int ReadInternet(Internet, void* buffer, unsigned long size, unsigned long* read) {
+  Record("ReadInternet");
+  int index = gFake->reads++;
+  gFake->largestReadRequest = std::max<size_t>(gFake->largestReadRequest, size);
+  if (index == gFake->failReadAt) return 0;
+  *read = 0;
+  if (gFake->pieces.empty()) return 1;  // end of stream
+  std::string& piece = gFake->pieces.front();
+  size_t count = std::min<size_t>(size, piece.size());
+  memcpy(buffer, piece.data(), count);
+  piece.erase(0, count);
+  if (piece.empty()) gFake->pieces.erase(gFake->pieces.begin());
+  *read = static_cast<unsigned long>(count);
+  return 1;
+}
+
+void CloseInternet(Internet handle) {
+  Record(handle == reinterpret_cast<Internet>(0x10) ? "CloseSession" : "CloseRequest");
+}
+
+Result DownloadToFile(const char* url, const char* path, void* callback) {
+  Record(std::string("Download ") + url + " -> " + path);
+  auto found = gFake->downloads.find(url);
+  if (found == gFake->downloads.end()) return static_cast<Result>(0x800C0008L);
+  FakeDownload& download = found->second;
+  IBindStatusCallback* status = static_cast<IBindStatusCallback*>(callback);
+  bool first = true;
+  for (auto& step : download.progress) {
+    if (status) status->OnProgress(step.first, step.second, 0, nullptr);
+    if (first && gFake->duringDownload) gFake->duringDownload(url);  // mid-transfer
+    first = false;
+  }
+  if (download.writesFile && !gFake->locked.count(path)) gFake->files[path] = download.bytes;
+  return download.result;
+}
+
+unsigned long VersionInfoSize(const char* path) {
+  Record(std::string("VersionInfoSize ") + path);
+  return gFake->hasVersion && gFake->files.count(path) ? 1024 : 0;
+}
+
+int VersionInfo(const char*, unsigned long size, void* block) {
+  memset(block, 0xAB, size);
+  return gFake->hasVersion;
+}
+
+int FixedFileVersion(void*, unsigned long* mostSignificant, unsigned long* leastSignificant) {
+  *mostSignificant = gFake->versionMost;
+  *leastSignificant = gFake->versionLeast;
+  return 1;
+}
+
+Window FindTopWindow(const wchar_t* title) {
+  Record("FindTopWindow " + Narrow(title));
+  auto found = gFake->topWindows.find(title);
+  return found == gFake->topWindows.end() ? nullptr : found->second;
+}
+
+void SendClose(Window window) {
+  Record("SendClose");
+  gFake->destroyed.insert(window);
+}
+
+int ShowMessageBox(Window owner, const wchar_t* text, const wchar_t* caption, unsigned style) {
+  Record("MessageBox");
+  gFake->boxes.push_back({owner, text, caption, style});
+  return gFake->boxAnswer;
+}
+
+int FormatWithInt(wchar_t* buffer, const wchar_t* format, int value) {
+  return swprintf(buffer, 1024, format, value);
+}
+
+void RegisterProgressBarClass() {
+  Record("RegisterProgressBarClass");
+  gFake->progressClassRegistered = true;
+}
+
+Window CreateDialogFromTemplate(Instance, int templateId, Window owner, DialogHandler handler) {
+  Record("CreateDialog " + std::to_string(templateId));
+  if (!gFake->dialogCreates) return nullptr;
+  gFake->dialog = FakeWindow(kDialog);
+  gFake->dialogOwner = owner;
+  gFake->handler = handler;
+  return gFake->dialog;
+}
+
+int ScreenWidth() { return gFake->screenWidth; }
+int ScreenHeight() { return gFake->screenHeight; }
+
+void PlaceTopMost(Window, int x, int y) {
+  Record("PlaceTopMost");
+  gFake->placedX = x;
+  gFake->placedY = y;
+}
+
+void ShowWindowNow(Window window) { gFake->shown.insert(window); }
+
+void EnableWindowInput(Window window, int enable) {
+  if (enable) {
+    gFake->disabled.erase(window);
+  } else {
+    gFake->disabled.insert(window);
+  }
+}
+
+void Repaint(Window window) {
+  if (window == FakeWindow(kDialog + 1000)) ++gFake->barRepaints;
+}
+
+void DestroyWindowNow(Window window) {
+  Record("DestroyWindow");
+  gFake->destroyed.insert(window);
+}
+
+Window DialogItem(Window dialog, int id) {
+  if (!dialog || dialog != gFake->dialog || gFake->destroyed.count(dialog)) return nullptr;
+  return FakeWindow(kDialog + static_cast<uintptr_t>(id));
+}
+
+void SetItemText(Window window, const wchar_t* text) { gFake->texts[window] = text; }
+
+void SetProgressRange(Window, unsigned long maximum) { gFake->barMax = maximum; }
+
+void SetProgressPosition(Window, unsigned long position) { gFake->barPos = position; }
+
+void OpenWithShell(const char* path) {
+  Record(std::string("OpenWithShell ") + path);
+  gFake->shellOpened.push_back(path);
+}
+
+}  // namespace platform

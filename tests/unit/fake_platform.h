@@ -1,0 +1,104 @@
+// A recording fake of the platform layer for native unit tests: an in-memory
+// file system, registry, HTTP server and window list, with failures that a
+// test can inject by setting fields.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct FakeRegValue {
+  unsigned long type;
+  std::string data;
+};
+
+struct FakeDownload {
+  long result = 0;  // what the download call answers
+  std::string bytes;
+  bool writesFile = true;
+  std::vector<std::pair<unsigned long, unsigned long>> progress;  // (progress, max)
+};
+
+struct FakeBox {
+  platform::Window owner;
+  std::wstring text, caption;
+  unsigned style;
+};
+
+class FakePlatform {
+ public:
+  FakePlatform();
+  ~FakePlatform();
+
+  // Builder helpers.
+  FakePlatform& ServeManifest(const std::string& body);  // one piece, true Content-Length
+  FakePlatform& ServeDownload(const std::string& url, const std::string& bytes);
+  FakePlatform& InstalledVersion(unsigned a, unsigned b, unsigned c, unsigned d);
+  bool Called(const std::string& prefix) const;  // some call begins with prefix
+  int IndexOf(const std::string& prefix) const;  // first such call, -1 if none
+
+  std::vector<std::string> calls;
+
+  // Kernel.
+  std::string modulePath = "C:\\App\\Updater.exe";
+  std::string tempDir = "C:\\Temp\\";
+  long tempAnswer = -1;  // overrides the answer of TempDirectory when >= 0
+  std::set<std::string> dirs;
+  std::map<std::string, std::string> files;
+  std::set<std::string> locked;  // cannot be opened, removed or replaced
+  bool failMakeDirectory = false;
+  unsigned makeDirectoryError = 5;
+  unsigned lastError = 0;
+  platform::LocalTime now = {2013, 1, 5, 9, 7, 3};
+  std::vector<unsigned long> pauses;
+
+  // Registry.
+  bool keyAvailable = true;
+  std::map<std::string, FakeRegValue> values;
+
+  // WinINet.
+  bool sessionOpens = true, urlOpens = true;
+  bool haveLength = true;
+  std::wstring lengthText;
+  std::vector<std::string> pieces;  // each read delivers at most one piece
+  int failReadAt = -1;              // the read with this index fails
+  int reads = 0;
+  size_t largestReadRequest = 0;
+  std::wstring agent, url;
+  unsigned long timeout = 0;
+
+  // urlmon.
+  std::map<std::string, FakeDownload> downloads;
+  std::function<void(const std::string& url)> duringDownload;  // after the first notification
+
+  // Version.
+  bool hasVersion = false;
+  unsigned long versionMost = 0, versionLeast = 0;
+
+  // Windows.
+  std::map<std::wstring, platform::Window> topWindows;
+  int boxAnswer = platform::kIdYes;
+  std::vector<FakeBox> boxes;
+  bool dialogCreates = true;
+  platform::Window dialog = nullptr;
+  platform::Window dialogOwner = nullptr;
+  platform::DialogHandler handler = nullptr;
+  bool progressClassRegistered = false;
+  int screenWidth = 1024, screenHeight = 742;
+  int placedX = -1, placedY = -1;
+  std::set<platform::Window> destroyed, shown, disabled;
+  std::map<platform::Window, std::wstring> texts;
+  unsigned long barMax = 0, barPos = 0;
+  int barRepaints = 0;
+  std::vector<std::string> shellOpened;
+
+};
+
+extern FakePlatform* gFake;
+
+// Window handles the fake hands out.
+platform::Window FakeWindow(uintptr_t n);

@@ -1,0 +1,206 @@
+#include <string>
+
+#include "outside/outside.h"
+#include "updater_test.h"
+
+namespace {
+
+using ManifestTest = UpdaterTest;
+
+struct ReaderCase {
+  const char* name;
+  std::string document;
+  std::string contentUrl, contentDate, version;
+  int forced;
+  std::string installerUrl;
+};
+
+const std::string kFull =
+    "<cfg><swf-url>http://h/m.swf</swf-url><swf-date>2013-01-05|10:00:00</swf-date>"
+    "<version>1.1.0.12182</version><flag>0</flag><url>http://h/setup.exe</url></cfg>";
+
+std::string Flag(const std::string& value) { return "<version>2</version><flag>" + value + "</flag><url>u</url>"; }
+
+TEST_F(ManifestTest, ReaderRules) {
+  const std::string big520(519, 'v'), big521(520, 'v');
+  const ReaderCase cases[] = {
+      {"all fields", kFull, "http://h/m.swf", "2013-01-05|10:00:00", "1.1.0.12182", 0, "http://h/setup.exe"},
+      {"no content elements", "<version>1.2</version><flag>f</flag><url>x</url>", "", "", "1.2", 1, "x"},
+      {"spaces and a line break kept", "<version> 1.2\n</version><flag>0<url>\tu </url>", "", "", " 1.2\n", 0,
+       "\tu "},
+      {"entities not decoded", "<version>1&amp;2</version><url><![CDATA[u]]></url>", "", "", "1&amp;2", 0,
+       "<![CDATA[u]]>"},
+      {"two versions: first open, first close", "<version>1</version><version>2</version><url>u</url>", "", "", "1",
+       0, "u"},
+      {"value runs to the first closing tag", "<version>3<version>4</version>", "", "", "3<version>4", 0, ""},
+      {"closing tag before opening tag", "</version>x<version>3", "", "", "", 0, ""},
+      {"content closing tag without opening tag", "swf</swf-url><swf-date>d</swf-date>", "", "d", "", 0, ""},
+      {"content opening tag without closing tag", "<swf-url>a<swf-date>d</swf-date>", "", "d", "", 0, ""},
+      {"url tags do not capture swf-url", "<swf-url>s</swf-url><swf-date>d</swf-date><url>i</url>", "s", "d", "",
+       0, "i"},
+      {"tags are case-sensitive", "<Version>1</Version><URL>u</URL><FLAG>f", "", "", "", 0, ""},
+      {"empty text", "", "", "", "", 0, ""},
+      {"version at capacity less one", "<version>" + big520 + "</version>", "", "", big520, 0, ""},
+      {"version over capacity is rejected", "<version>" + big521 + "</version>", "", "", "", 0, ""},
+      {"installer url at capacity less one", "<url>" + std::string(259, 'u') + "</url>", "", "", "", 0,
+       std::string(259, 'u')},
+      {"installer url over capacity is rejected", "<url>" + std::string(5000, 'u') + "</url>", "", "", "", 0, ""},
+      {"content date over capacity is rejected",
+       "<swf-url>s</swf-url><swf-date>" + std::string(260, '9') + "</swf-date>", "s", "", "", 0, ""},
+      {"flag force", Flag("force"), "", "", "2", 1, "u"},
+      {"flag f", Flag("f"), "", "", "2", 1, "u"},
+      {"flag false", Flag("false"), "", "", "2", 1, "u"},
+      {"flag 0", Flag("0"), "", "", "2", 0, "u"},
+      {"flag 1", Flag("1"), "", "", "2", 0, "u"},
+      {"flag t", Flag("t"), "", "", "2", 0, "u"},
+      {"flag true", Flag("true"), "", "", "2", 0, "u"},
+      {"flag F", Flag("F"), "", "", "2", 0, "u"},
+      {"flag empty", Flag(""), "", "", "2", 0, "u"},
+      {"flag at the very end", "<flag>", "", "", "", 0, ""},
+  };
+  for (const ReaderCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    memset(&gManifest, 'X', sizeof gManifest);  // the reader must set every field
+    ReadManifest(c.document.c_str());
+    EXPECT_EQ(c.contentUrl, gManifest.contentUrl);
+    EXPECT_EQ(c.contentDate, gManifest.contentDate);
+    EXPECT_EQ(c.version, gManifest.version);
+    EXPECT_EQ(c.forced, gManifest.forced);
+    EXPECT_EQ(c.installerUrl, gManifest.installerUrl);
+  }
+}
+
+struct VersionCase {
+  const char* manifestVersion;
+  unsigned installed[4];
+  int newer;
+};
+
+TEST_F(ManifestTest, VersionComparedAsText) {
+  const VersionCase cases[] = {
+      {"1.10.0.0", {1, 9, 0, 0}, 0},          {"1.1.0.9", {1, 1, 0, 12}, 1},
+      {"1.1.0.5", {1, 1, 0, 5}, 0},           {"1.1.0.5 ", {1, 1, 0, 5}, 1},
+      {"1.1.0.5\n", {1, 1, 0, 5}, 1},         {"", {1, 1, 0, 5}, 0},
+      {"1.1.0.12182", {1, 1, 0, 12181}, 1},   {"10.0.0.0", {2, 0, 0, 0}, 0},
+      {"65535.65535.65535.65535", {65535, 65535, 65535, 65534}, 1},
+      {"\xff", {9, 9, 9, 9}, 1},  // bytes compare unsigned
+  };
+  UseDefaultPaths();
+  fake.files[gWorkPaths.hostExePath] = "MZ";
+  for (const VersionCase& c : cases) {
+    SCOPED_TRACE(c.manifestVersion);
+    strcpy(gManifest.version, c.manifestVersion);
+    fake.InstalledVersion(c.installed[0], c.installed[1], c.installed[2], c.installed[3]);
+    EXPECT_EQ(c.newer, IsNewerThanInstalled());
+  }
+}
+
+TEST_F(ManifestTest, NoVersionResourceOffersNothing) {
+  UseDefaultPaths();
+  strcpy(gManifest.version, "99");
+  EXPECT_EQ(0, IsNewerThanInstalled());  // executable missing
+  fake.files[gWorkPaths.hostExePath] = "MZ";
+  EXPECT_EQ(0, IsNewerThanInstalled());  // present, without version resource
+}
+
+// --- fetch -------------------------------------------------------------------
+
+const std::string kOffer = "<version>1.1.0.12182</version><flag>0</flag><url>http://h/setup.exe</url>";
+
+struct FetchCase {
+  const char* name;
+  std::function<void(FakePlatform&)> serve;
+  int expectOffer;
+  std::string expectVersion;
+};
+
+TEST_F(ManifestTest, FetchReadsWholeBodyOrNothing) {
+  const std::string padded = kOffer + std::string(1000, ' ');
+  const FetchCase cases[] = {
+      {"one piece", [](FakePlatform& f) { f.ServeManifest(kOffer); }, 1, "1.1.0.12182"},
+      {"several pieces",
+       [](FakePlatform& f) {
+         f.ServeManifest(kOffer);
+         f.pieces = {kOffer.substr(0, 5), kOffer.substr(5, 20), kOffer.substr(25)};
+       },
+       1, "1.1.0.12182"},
+      {"no content length reads to the end",
+       [](FakePlatform& f) {
+         f.haveLength = false;
+         f.pieces = {kOffer.substr(0, 30), kOffer.substr(30)};
+       },
+       1, "1.1.0.12182"},
+      {"non-numeric length reads to the end",
+       [](FakePlatform& f) {
+         f.lengthText = L"abc";
+         f.pieces = {kOffer};
+       },
+       1, "1.1.0.12182"},
+      {"length zero", [](FakePlatform& f) { f.ServeManifest(""); f.pieces = {kOffer}; }, 0, ""},
+      {"read failure", [](FakePlatform& f) { f.ServeManifest(kOffer); f.failReadAt = 0; }, 0, ""},
+      {"read failure in the second piece",
+       [](FakePlatform& f) {
+         f.ServeManifest(kOffer);
+         f.pieces = {kOffer.substr(0, 5), kOffer.substr(5)};
+         f.failReadAt = 1;
+       },
+       0, ""},
+      {"body shorter than announced",
+       [](FakePlatform& f) {
+         f.ServeManifest(kOffer);
+         f.lengthText = L"5000";
+       },
+       0, ""},
+      {"longer body than announced reads the announced part",
+       [&](FakePlatform& f) {
+         f.ServeManifest(kOffer);
+         f.pieces = {padded + "<version>9</version>"};
+       },
+       1, "1.1.0.12182"},
+      {"negative length", [](FakePlatform& f) { f.ServeManifest(kOffer); f.lengthText = L"-5"; }, 0, ""},
+      {"huge length", [](FakePlatform& f) { f.ServeManifest(kOffer); f.lengthText = L"1e300"; }, 0, ""},
+      {"length over the cap", [](FakePlatform& f) { f.ServeManifest(kOffer); f.lengthText = L"65537"; }, 0, ""},
+      {"unannounced body over the cap",
+       [](FakePlatform& f) {
+         f.haveLength = false;
+         f.pieces = {kOffer + std::string(70000, ' ')};
+       },
+       0, ""},
+      {"404 page", [](FakePlatform& f) { f.ServeManifest("<html><h1>404 Not Found</h1></html>"); }, 0, ""},
+      {"offer without installer url",
+       [](FakePlatform& f) { f.ServeManifest("<version>9</version><flag>0</flag>"); }, 0, "9"},
+      {"session fails", [](FakePlatform& f) { f.sessionOpens = false; }, 0, ""},
+      {"address fails", [](FakePlatform& f) { f.urlOpens = false; }, 0, ""},
+  };
+  for (const FetchCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    fake = FakePlatform();
+    gFake = &fake;
+    UseDefaultPaths();
+    fake.files[gWorkPaths.hostExePath] = "MZ";
+    fake.InstalledVersion(1, 1, 0, 12181);
+    c.serve(fake);
+    EXPECT_EQ(c.expectOffer, FetchManifest());
+    EXPECT_EQ(c.expectVersion, gManifest.version);
+    EXPECT_LE(fake.largestReadRequest, kManifestCap + 1);
+    EXPECT_EQ(fake.sessionOpens, fake.Called("CloseSession"));
+    EXPECT_EQ(fake.Called("OpenUrl") && fake.urlOpens, fake.Called("CloseRequest"));
+  }
+}
+
+TEST_F(ManifestTest, FetchAsksTheServerNotTheCache) {
+  UseDefaultPaths();
+  fake.files[gWorkPaths.hostExePath] = "MZ";
+  fake.InstalledVersion(1, 1, 0, 12181);
+  fake.ServeManifest(kOffer);
+  EXPECT_EQ(1, FetchManifest());
+  EXPECT_EQ(std::wstring(outside::kManifestUrl), fake.agent);
+  EXPECT_EQ(fake.agent, fake.url);
+  EXPECT_EQ(kManifestTimeoutMs, fake.timeout);
+  // The version check runs while the request is still open.
+  EXPECT_LT(fake.IndexOf("VersionInfoSize"), fake.IndexOf("CloseRequest"));
+  EXPECT_LT(fake.IndexOf("CloseRequest"), fake.IndexOf("CloseSession"));
+}
+
+}  // namespace

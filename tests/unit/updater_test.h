@@ -1,0 +1,28 @@
+// Shared fixture: fresh process-wide state and a fake platform per test.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "fake_platform.h"
+#include "manifest/manifest.h"
+#include "run/run.h"
+#include "run/work_paths.h"
+
+class UpdaterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gRunState = UpdateRunState();
+    gWorkPaths = WorkPaths();
+    gManifest = UpdateManifest();
+  }
+
+  // The paths a first run on the default fake machine works out.
+  void UseDefaultPaths() {
+    strcpy(gWorkPaths.hostExePath, "C:\\App\\Orvessa.exe");
+    strcpy(gWorkPaths.workDir, "C:\\Temp\\kelvaport\\");
+    strcpy(gWorkPaths.installerPath, "C:\\Temp\\kelvaport\\setup.exe");
+  }
+
+  FakePlatform fake;
+};

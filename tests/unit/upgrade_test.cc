@@ -1,0 +1,201 @@
+#include <string>
+
+#include "upgrade/download.h"
+#include "upgrade/upgrade.h"
+#include "updater_test.h"
+
+namespace {
+
+const char kSetupUrl[] = "http://h/setup.exe";
+const char kInstaller[] = "C:\\Temp\\kelvaport\\setup.exe";
+const std::string kExe = "MZ\x90\x00 installer";
+
+class UpgradeTest : public UpdaterTest {
+ protected:
+  void SetUp() override {
+    UpdaterTest::SetUp();
+    UseDefaultPaths();
+    strcpy(gManifest.installerUrl, kSetupUrl);
+  }
+};
+
+struct PromptCase {
+  const char* name;
+  int forced;
+  bool player;
+  int answer;
+  const wchar_t* text;
+  unsigned style;
+  int accepted;
+};
+
+TEST_F(UpgradeTest, PromptTextsButtonsAndOwner) {
+  const wchar_t* optional = L"Orvessa发现新版本，是否现在更新？";
+  const wchar_t* forced = L"Orvessa发现新版本，点击确定后更新。";
+  const PromptCase cases[] = {
+      {"optional yes", 0, false, platform::kIdYes, optional, platform::kMbYesNo, 1},
+      {"optional no", 0, true, 7, optional, platform::kMbYesNo, 0},
+      {"optional closed", 0, false, platform::kIdCancel, optional, platform::kMbYesNo, 0},
+      {"forced ok", 1, true, platform::kIdOk, forced, platform::kMbOk, 1},
+      {"box failed", 0, false, 0, optional, platform::kMbYesNo, 0},
+  };
+  for (const PromptCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake = FakePlatform();
+    gFake = &fake;
+    gManifest.forced = c.forced;
+    if (c.player) fake.topWindows[L"TarvelonFlashPlayer"] = FakeWindow(0x42);
+    fake.topWindows[L"Orvessa"] = FakeWindow(0x43);  // never the prompt's owner
+    fake.boxAnswer = c.answer;
+    EXPECT_EQ(c.accepted, PromptForUpgrade());
+    ASSERT_EQ(1u, fake.boxes.size());
+    EXPECT_EQ(c.text, fake.boxes[0].text);
+    EXPECT_EQ(L"更新提示", fake.boxes[0].caption);
+    EXPECT_EQ(c.style, fake.boxes[0].style);
+    EXPECT_EQ(c.player ? FakeWindow(0x42) : nullptr, fake.boxes[0].owner);
+  }
+}
+
+struct PlacementCase {
+  int cx, cy, x, y;
+};
+
+TEST_F(UpgradeTest, ProgressWindowPlacement) {
+  const PlacementCase cases[] = {
+      {1024, 742, 352, 131}, {1024, 779, 352, 149}, {320, 480, 0, 0}, {300, 470, -10, -5}, {301, 471, -9, -4},
+  };
+  for (const PlacementCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.cx) + "x" + std::to_string(c.cy));
+    fake = FakePlatform();
+    gFake = &fake;
+    fake.screenWidth = c.cx;
+    fake.screenHeight = c.cy;
+    ShowProgressWindow();
+    EXPECT_EQ(c.x, fake.placedX);
+    EXPECT_EQ(c.y, fake.placedY);
+  }
+}
+
+TEST_F(UpgradeTest, ProgressWindowShownWithCancelDisabled) {
+  fake.topWindows[L"Orvessa"] = FakeWindow(0x43);
+  ShowProgressWindow();
+  EXPECT_LT(fake.IndexOf("RegisterProgressBarClass"), fake.IndexOf("CreateDialog 129"));
+  EXPECT_EQ(fake.dialog, gRunState.progressWindow);
+  EXPECT_EQ(FakeWindow(0x43), fake.dialogOwner);
+  EXPECT_TRUE(fake.shown.count(fake.dialog));
+  EXPECT_TRUE(fake.disabled.count(platform::DialogItem(fake.dialog, kCancelId)));
+
+  // Only WM_COMMAND with wParam exactly 2 cancels; every message answers FALSE.
+  EXPECT_EQ(0, fake.handler(fake.dialog, platform::kWmCommand, 0x10002, 0));
+  EXPECT_EQ(0, fake.handler(fake.dialog, 0x0110, 2, 0));
+  EXPECT_EQ(0, gRunState.cancelled);
+  EXPECT_EQ(0, fake.handler(fake.dialog, platform::kWmCommand, 2, 0));
+  EXPECT_EQ(1, gRunState.cancelled);
+  EXPECT_EQ(nullptr, gRunState.progressWindow);
+  EXPECT_TRUE(fake.destroyed.count(fake.dialog));
+}
+
+TEST_F(UpgradeTest, ProgressWindowThatCannotBeCreated) {
+  fake.dialogCreates = false;
+  fake.ServeDownload(kSetupUrl, kExe);
+  EXPECT_EQ(1, DownloadInstaller());
+  EXPECT_FALSE(fake.Called("PlaceTopMost"));
+  EXPECT_FALSE(fake.Called("DestroyWindow"));
+}
+
+struct ProgressCase {
+  unsigned long progress, max;
+};
+
+TEST_F(UpgradeTest, ProgressDrivesTheBar) {
+  ShowProgressWindow();
+  DownLoadDelegate delegate(gRunState.progressWindow);
+  const ProgressCase steps[] = {{0, 0}, {1000, 3000000}, {3000000, 3000000}};
+  for (const ProgressCase& step : steps) {
+    EXPECT_EQ(S_OK, delegate.OnProgress(step.progress, step.max, 5, nullptr));
+    EXPECT_EQ(step.max, fake.barMax);
+    EXPECT_EQ(step.progress, fake.barPos);
+  }
+  EXPECT_EQ(3, fake.barRepaints);
+  EXPECT_EQ(3000000ul, delegate.largestMax);
+
+  // After a cancel the bar is gone and nothing changes.
+  fake.handler(fake.dialog, platform::kWmCommand, 2, 0);
+  EXPECT_EQ(S_OK, delegate.OnProgress(5, 10, 5, nullptr));
+  EXPECT_EQ(3000000ul, fake.barPos);
+}
+
+TEST_F(UpgradeTest, DelegateRefusesEverythingButProgress) {
+  DownLoadDelegate delegate(nullptr);
+  IBindStatusCallback* callback = &delegate;
+  GUID iid = {};
+  void* object = nullptr;
+  EXPECT_EQ(E_NOTIMPL, callback->QueryInterface(iid, &object));
+  EXPECT_EQ(nullptr, object);
+  EXPECT_EQ(static_cast<ULONG>(E_NOTIMPL), callback->AddRef());
+  EXPECT_EQ(static_cast<ULONG>(E_NOTIMPL), callback->Release());
+  EXPECT_EQ(E_NOTIMPL, callback->OnStartBinding(0, nullptr));
+  EXPECT_EQ(E_NOTIMPL, callback->GetPriority(nullptr));
+  EXPECT_EQ(E_NOTIMPL, callback->OnLowResource(0));
+  EXPECT_EQ(E_NOTIMPL, callback->OnStopBinding(0, nullptr));
+  EXPECT_EQ(E_NOTIMPL, callback->GetBindInfo(nullptr, nullptr));
+  EXPECT_EQ(E_NOTIMPL, callback->OnDataAvailable(0, 0, nullptr, nullptr));
+  EXPECT_EQ(E_NOTIMPL, callback->OnObjectAvailable(iid, nullptr));
+  EXPECT_EQ(S_OK, callback->OnProgress(0, 0, 0, nullptr));
+}
+
+struct DownloadCase {
+  const char* name;
+  std::function<void(FakePlatform&)> serve;
+  int arrived;
+};
+
+TEST_F(UpgradeTest, InstallerMustArriveWholeAndRunnable) {
+  const DownloadCase cases[] = {
+      {"whole executable", [](FakePlatform& f) { f.ServeDownload(kSetupUrl, kExe); }, 1},
+      {"no size announced", [](FakePlatform& f) {
+         f.ServeDownload(kSetupUrl, kExe);
+         f.downloads[kSetupUrl].progress = {{0, 0}};
+       }, 1},
+      {"unreachable", [](FakePlatform&) {}, 0},
+      {"404 page saved with success", [](FakePlatform& f) { f.ServeDownload(kSetupUrl, "<html>404</html>"); }, 0},
+      {"cut short", [](FakePlatform& f) {
+         f.ServeDownload(kSetupUrl, kExe);
+         f.downloads[kSetupUrl].progress = {{0, 3000000}, {kExe.size(), 3000000}};
+       }, 0},
+      {"failure code with a file", [](FakePlatform& f) {
+         f.ServeDownload(kSetupUrl, kExe);
+         f.downloads[kSetupUrl].result = static_cast<long>(0x800C0008L);
+       }, 0},
+      {"one byte", [](FakePlatform& f) { f.ServeDownload(kSetupUrl, "M"); }, 0},
+  };
+  for (const DownloadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    fake = FakePlatform();
+    gFake = &fake;
+    c.serve(fake);
+    EXPECT_EQ(c.arrived, DownloadInstaller());
+    EXPECT_EQ(c.arrived == 1, fake.files.count(kInstaller) == 1);  // no partial file left
+    EXPECT_EQ(nullptr, gRunState.progressWindow);
+    EXPECT_TRUE(fake.destroyed.count(fake.dialog));
+    EXPECT_EQ(L"正在下载安装程序...", fake.texts[FakeWindow(0x1000 + kStatusLineId)]);
+  }
+}
+
+TEST_F(UpgradeTest, HandOverClosesHostThenWaitsThenStarts) {
+  fake.topWindows[L"Orvessa"] = FakeWindow(0x43);
+  HandOverToInstaller();
+  EXPECT_EQ(std::vector<std::string>({"FindTopWindow Orvessa", "SendClose", "Pause 1000",
+                                      std::string("OpenWithShell ") + kInstaller}),
+            fake.calls);
+}
+
+TEST_F(UpgradeTest, HandOverWithoutHostStartsAtOnce) {
+  HandOverToInstaller();
+  EXPECT_FALSE(fake.Called("SendClose"));
+  EXPECT_TRUE(fake.pauses.empty());
+  EXPECT_EQ(std::vector<std::string>({kInstaller}), fake.shellOpened);
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+#include <string>
+
+#include "updater_test.h"
+
+namespace {
+
+using WorkPathsTest = UpdaterTest;
+
+struct PrepareCase {
+  const char* name;
+  std::string modulePath;
+  std::string tempDir;
+  long tempAnswer;  // -1: the fake answers from tempDir
+  bool dirExists;
+  bool failCreate;
+  unsigned createError;
+  int expectAnswer;
+  const char* expectWorkDir;     // "" when no location was usable
+  std::string expectHostExe;
+  int expectBoxCode;             // -1: no box
+  bool expectInstallerRemoved;
+};
+
+std::string Repeat(char c, size_t n) { return std::string(n, c); }
+
+TEST_F(WorkPathsTest, PreparesOrReports) {
+  const std::string longTemp = "C:\\" + Repeat('t', 240) + "\\";  // + "kelvaport\" still fits, + part name does not
+  const std::string longModule = "C:\\" + Repeat('m', 240) + "\\Updater.exe";  // own dir fits, + temp\ + part does not
+  const std::string fullModule = "C:\\" + Repeat('x', 300) + "\\Updater.exe";  // does not fit the buffer at all
+  const PrepareCase cases[] = {
+      {"first run", "C:\\App\\Updater.exe", "C:\\Temp\\", -1, false, false, 0, 1, "C:\\Temp\\kelvaport\\",
+       "C:\\App\\Orvessa.exe", -1, false},
+      {"second run cleans", "C:\\App\\Updater.exe", "C:\\Temp\\", -1, true, false, 0, 1, "C:\\Temp\\kelvaport\\",
+       "C:\\App\\Orvessa.exe", -1, true},
+      {"access denied", "C:\\App\\Updater.exe", "C:\\Temp\\", -1, false, true, 5, 0, "C:\\Temp\\kelvaport\\",
+       "C:\\App\\Orvessa.exe", 5, false},
+      {"path not found", "C:\\App\\Updater.exe", "C:\\Temp\\", -1, false, true, 3, 0, "C:\\Temp\\kelvaport\\",
+       "C:\\App\\Orvessa.exe", 3, false},
+      {"no temp dir", "C:\\App\\Updater.exe", "", 0, false, false, 0, 1, "C:\\App\\temp\\", "C:\\App\\Orvessa.exe",
+       -1, false},
+      {"temp answer too large", "C:\\App\\Updater.exe", "", 300, false, false, 0, 1, "C:\\App\\temp\\",
+       "C:\\App\\Orvessa.exe", -1, false},
+      {"temp answer exactly the buffer", "C:\\App\\Updater.exe", "", 260, false, false, 0, 1, "C:\\App\\temp\\",
+       "C:\\App\\Orvessa.exe", -1, false},
+      {"long temp dir falls back", "C:\\App\\Updater.exe", longTemp, -1, false, false, 0, 1, "C:\\App\\temp\\",
+       "C:\\App\\Orvessa.exe", -1, false},
+      {"nothing fits", longModule, longTemp, -1, false, false, 0, 0, "", "C:\\" + Repeat('m', 240) + "\\Orvessa.exe", 206, false},
+      {"module path cut by the platform", fullModule, "", 0, false, false, 0, 0, "", "", 206, false},
+  };
+  for (const PrepareCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    fake = FakePlatform();
+    gFake = &fake;
+    fake.modulePath = c.modulePath;
+    fake.tempDir = c.tempDir;
+    fake.tempAnswer = c.tempAnswer;
+    fake.failMakeDirectory = c.failCreate;
+    fake.makeDirectoryError = c.createError;
+    std::string expectedDir = c.expectWorkDir;
+    if (c.dirExists) fake.dirs.insert(expectedDir);
+    fake.files[expectedDir + "setup.exe"] = "MZold";
+    fake.files[expectedDir + "mnMain.swf"] = "FWSold";
+
+    EXPECT_EQ(c.expectAnswer, PrepareWorkPaths());
+    EXPECT_STREQ(c.expectWorkDir, gWorkPaths.workDir);
+    EXPECT_EQ(c.expectHostExe, std::string(gWorkPaths.hostExePath));
+    if (c.expectBoxCode >= 0) {
+      ASSERT_EQ(1u, fake.boxes.size());
+      EXPECT_EQ(L"创建临时目录失败，错误代码" + std::to_wstring(c.expectBoxCode), fake.boxes[0].text);
+      EXPECT_EQ(L"错误", fake.boxes[0].caption);
+      EXPECT_EQ(platform::kMbOk, fake.boxes[0].style);
+      EXPECT_EQ(nullptr, fake.boxes[0].owner);
+    } else {
+      EXPECT_TRUE(fake.boxes.empty());
+    }
+    if (c.expectAnswer) {
+      EXPECT_EQ(expectedDir + "setup.exe", std::string(gWorkPaths.installerPath));
+    }
+    EXPECT_EQ(!c.expectInstallerRemoved, fake.files.count(expectedDir + "setup.exe") == 1);
+    EXPECT_EQ(1u, fake.files.count(expectedDir + "mnMain.swf"));  // content is never touched here
+    for (const char* path : {gWorkPaths.workDir, gWorkPaths.hostExePath, gWorkPaths.installerPath}) {
+      EXPECT_LT(strlen(path), platform::kMaxPath);
+    }
+  }
+}
+
+TEST_F(WorkPathsTest, StaleInstallerThatCannotBeRemovedIsNoFailure) {
+  fake.dirs.insert("C:\\Temp\\kelvaport\\");
+  fake.files["C:\\Temp\\kelvaport\\setup.exe"] = "MZ";
+  fake.locked.insert("C:\\Temp\\kelvaport\\setup.exe");
+  EXPECT_EQ(1, PrepareWorkPaths());
+  EXPECT_TRUE(fake.boxes.empty());
+}
+
+}  // namespace
