@@ -49,9 +49,8 @@ char* ReadBody(platform::Internet request) {
 int FetchManifest() {
   platform::Internet session = platform::OpenSession(outside::kManifestUrl);
   if (!session) return 0;
-  platform::SetSessionTimeouts(session, kManifestTimeoutMs);
   int answer = 0;
-  platform::Internet request = platform::OpenUrlReload(session, outside::kManifestUrl);
+  platform::Internet request = platform::OpenUrlReload(session, outside::kManifestUrl, kManifestTimeoutMs);
   if (request) {
     char* body = ReadBody(request);
     if (body) {

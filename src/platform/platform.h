@@ -70,9 +70,9 @@ void CloseKey(RegKey key);
 
 // --- WinINet ---
 Internet OpenSession(const wchar_t* agent);  // direct access, no proxy
-// Connect, send and receive timeouts of the session, in milliseconds.
-void SetSessionTimeouts(Internet session, unsigned long milliseconds);
-Internet OpenUrlReload(Internet session, const wchar_t* url);  // INTERNET_FLAG_RELOAD
+// GET of `url` from the server, never from the cache (INTERNET_FLAG_RELOAD),
+// with connect, send and receive timeouts in milliseconds.
+Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeoutMs);
 // HTTP_QUERY_CONTENT_LENGTH as text; `byteCapacity` is the room in bytes.
 int QueryContentLength(Internet request, wchar_t* text, unsigned long byteCapacity);
 int ReadInternet(Internet request, void* buffer, unsigned long size, unsigned long* read);

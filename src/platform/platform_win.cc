@@ -106,16 +106,38 @@ Internet OpenSession(const wchar_t* agent) {
                          /*dwFlags=*/0);
 }
 
-void SetSessionTimeouts(Internet session, unsigned long milliseconds) {
-  DWORD value = milliseconds;
-  const DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                           INTERNET_OPTION_RECEIVE_TIMEOUT};
-  for (DWORD option : options) ::InternetSetOptionW(session, option, &value, sizeof value);
-}
-
-Internet OpenUrlReload(Internet session, const wchar_t* url) {
-  return ::InternetOpenUrlW(session, url, /*lpszHeaders=*/nullptr, /*dwHeadersLength=*/0, INTERNET_FLAG_RELOAD,
-                            /*dwContext=*/0);
+// Same request as InternetOpenUrlW (GET, the session's agent, no cache), made
+// in steps so that the timeouts sit on the request itself: Wine's
+// InternetOpenUrlW drops a session's send and receive timeouts, and a server
+// that never answers would hold the run for ever. The connection handle is a
+// child of the session and closes with it.
+Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeoutMs) {
+  wchar_t host[256] = {};
+  wchar_t path[2048] = {};
+  URL_COMPONENTSW parts = {};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = sizeof host / sizeof host[0];
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = sizeof path / sizeof path[0];
+  if (!::InternetCrackUrlW(url, /*dwUrlLength=*/0, /*dwFlags=*/0, &parts)) return nullptr;
+  HINTERNET connection = ::InternetConnectW(session, host, parts.nPort, /*lpszUserName=*/nullptr,
+                                            /*lpszPassword=*/nullptr, INTERNET_SERVICE_HTTP, /*dwFlags=*/0,
+                                            /*dwContext=*/0);
+  if (!connection) return nullptr;
+  const wchar_t* acceptTypes[] = {L"*/*", nullptr};
+  HINTERNET request = ::HttpOpenRequestW(connection, L"GET", path, /*lpszVersion=*/nullptr, /*lpszReferrer=*/nullptr,
+                                         acceptTypes, INTERNET_FLAG_RELOAD, /*dwContext=*/0);
+  if (request) {
+    DWORD timeout = timeoutMs;
+    const DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                             INTERNET_OPTION_RECEIVE_TIMEOUT};
+    for (DWORD option : options) ::InternetSetOptionW(request, option, &timeout, sizeof timeout);
+    if (::HttpSendRequestW(request, /*lpszHeaders=*/nullptr, 0, /*lpOptional=*/nullptr, 0)) return request;
+    ::InternetCloseHandle(request);
+  }
+  ::InternetCloseHandle(connection);
+  return nullptr;
 }
 
 int QueryContentLength(Internet request, wchar_t* text, unsigned long byteCapacity) {

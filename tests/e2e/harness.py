@@ -128,7 +128,8 @@ def stop_session():
     pidfile = os.path.join(STATE, "xvfb.pid")
     if os.path.exists(pidfile):
         try:
-            os.kill(int(open(pidfile).read()), signal.SIGTERM)
+            with open(pidfile) as f:
+                os.kill(int(f.read()), signal.SIGTERM)
         except (OSError, ValueError):
             pass
         os.unlink(pidfile)
@@ -154,8 +155,19 @@ def swf_bytes(tag=b"new", size=2048):
     return body + b"\x00" * (size - len(body))
 
 
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write_bytes(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def installer_bytes(size=None):
-    data = open(standin("InstallerStandin.exe"), "rb").read()
+    data = read_bytes(standin("InstallerStandin.exe"))
     if size and size > len(data):
         data += bytes(size - len(data))  # an overlay keeps the program runnable
     return data
@@ -192,9 +204,10 @@ class Case:
         if not os.path.exists(self.host_log):
             return {}
         events = {}
-        for line in open(self.host_log):
-            name, _, stamp = line.strip().partition(" ")
-            events.setdefault(name, float(stamp) / 1000)
+        with open(self.host_log) as f:
+            for line in f:
+                name, _, stamp = line.strip().partition(" ")
+                events.setdefault(name, float(stamp) / 1000)
         return events
 
     def host_running(self):
@@ -209,23 +222,28 @@ class Case:
         log = self.path("installer-ran.txt")
         if not os.path.exists(log):
             return []
-        return [float(line.split()[1]) / 1000 for line in open(log) if line.startswith("ran")]
+        with open(log) as f:
+            return [float(line.split()[1]) / 1000 for line in f if line.startswith("ran")]
 
-    def start(self, temp=None):
+    def start(self, temp=None, winedebug=None):
         temp_dir = temp if temp is not None else win_path(self.temp) + "\\"
+        env = wine_env()
+        self.stderr_path = os.path.join(self.root, "wine-stderr.txt")
+        if winedebug:
+            env["WINEDEBUG"] = winedebug
         self.started = time.time()
-        self.proc = subprocess.Popen([WINE, standin("launcher.exe"), temp_dir,
-                                      win_path(os.path.join(self.app, "Updater.exe"))],
-                                     env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                     stdin=subprocess.DEVNULL)
+        with open(self.stderr_path, "wb") as err:
+            self.proc = subprocess.Popen([WINE, standin("launcher.exe"), temp_dir,
+                                          win_path(os.path.join(self.app, "Updater.exe"))],
+                                         env=env, stdout=subprocess.DEVNULL, stderr=err, stdin=subprocess.DEVNULL)
 
     def finish(self, timeout=120):
         code = self.proc.wait(timeout=timeout)
         self.elapsed = time.time() - self.started
         return code
 
-    def run(self, temp=None, timeout=120):
-        self.start(temp)
+    def run(self, temp=None, timeout=120, winedebug=None):
+        self.start(temp, winedebug)
         return self.finish(timeout)
 
     def wait_for(self, predicate, timeout, what):
@@ -255,6 +273,7 @@ class Case:
 
     def answer_prompt(self, key, shot=None):
         box = self.wait_prompt()
+        self.prompt_seen = time.time()
         if shot:
             screenshot(shot)
         time.sleep(0.3)
@@ -281,6 +300,9 @@ class E2ETest(unittest.TestCase):
             E2ETest.server = StandinServer(PORT)
 
     def setUp(self):
+        if E2ETest.server is None:
+            from standin_server import StandinServer
+            E2ETest.server = StandinServer(PORT)
         self.server.reset({})
         reg("delete", r"HKCU\Software\TarvelonMM", "/f")
         self.case = Case(**self.case_options())
@@ -296,6 +318,13 @@ class E2ETest(unittest.TestCase):
         from standin_server import Route
         routes = {MANIFEST_PATH: Route(body, content_type="text/xml", **route_options)}
         return routes
+
+    def server_down(self):
+        """Closes the server's port for this test; the next test reopens it."""
+        from standin_server import StandinServer
+        E2ETest.server.close()
+        E2ETest.server = None
+        self.addCleanup(lambda: setattr(E2ETest, "server", StandinServer(PORT)))
 
     def content_record(self):
         return reg_query("swfUpdate"), reg_query("swfUpdateTime")

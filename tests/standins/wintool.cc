@@ -3,6 +3,8 @@
 //   wintool list               top-level windows with their controls
 //   wintool command HWND ID    sends WM_COMMAND ID to a window
 //   wintool metrics            full-screen client size
+//   wintool version FILE       fixed file and product versions, and strings
+//   wintool lock FILE SECONDS  holds FILE open, shared with nobody
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
@@ -81,6 +83,32 @@ static BOOL CALLBACK PrintTopLevel(HWND window, LPARAM) {
   return TRUE;
 }
 
+static void PrintVersion(const wchar_t* path) {
+  DWORD handle = 0;
+  DWORD size = GetFileVersionInfoSizeW(path, &handle);
+  std::string block(size ? size : 1, '\0');
+  if (!size || !GetFileVersionInfoW(path, 0, size, &block[0])) {
+    printf("{\"error\": 1}\n");
+    return;
+  }
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  VerQueryValueW(&block[0], L"\\", reinterpret_cast<void**>(&info), &length);
+  std::string strings;
+  for (const wchar_t* name : {L"InternalName", L"OriginalFilename", L"FileVersion", L"ProductVersion"}) {
+    wchar_t query[128];
+    wsprintfW(query, L"\\StringFileInfo\\080404b0\\%s", name);
+    wchar_t* value = nullptr;
+    if (VerQueryValueW(&block[0], query, reinterpret_cast<void**>(&value), &length) && value) {
+      strings += (strings.empty() ? "" : ", ") + Quoted(name) + ": " + Quoted(value);
+    }
+  }
+  printf("{\"file\": [%lu, %lu, %lu, %lu], \"product\": [%lu, %lu, %lu, %lu], \"strings\": {%s}}\n",
+         info->dwFileVersionMS >> 16, info->dwFileVersionMS & 0xFFFF, info->dwFileVersionLS >> 16,
+         info->dwFileVersionLS & 0xFFFF, info->dwProductVersionMS >> 16, info->dwProductVersionMS & 0xFFFF,
+         info->dwProductVersionLS >> 16, info->dwProductVersionLS & 0xFFFF, strings.c_str());
+}
+
 int wmain(int argc, wchar_t** argv) {
   if (argc >= 2 && !lstrcmpW(argv[1], L"list")) {
     EnumWindows(PrintTopLevel, 0);
@@ -89,6 +117,14 @@ int wmain(int argc, wchar_t** argv) {
     DWORD_PTR answer = 0;
     LRESULT sent = SendMessageTimeoutW(window, WM_COMMAND, _wtoi(argv[3]), 0, SMTO_NORMAL, 10000, &answer);
     printf("{\"sent\": %d}\n", sent ? 1 : 0);
+  } else if (argc >= 4 && !lstrcmpW(argv[1], L"lock")) {
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    printf("{\"locked\": %d}\n", file != INVALID_HANDLE_VALUE ? 1 : 0);
+    fflush(stdout);
+    Sleep(static_cast<DWORD>(_wtoi(argv[3])) * 1000);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  } else if (argc >= 3 && !lstrcmpW(argv[1], L"version")) {
+    PrintVersion(argv[2]);
   } else if (argc >= 2 && !lstrcmpW(argv[1], L"metrics")) {
     printf("{\"cx\": %d, \"cy\": %d}\n", GetSystemMetrics(SM_CXFULLSCREEN), GetSystemMetrics(SM_CYFULLSCREEN));
   } else {

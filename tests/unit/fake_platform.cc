@@ -174,14 +174,10 @@ Internet OpenSession(const wchar_t* agent) {
   return gFake->sessionOpens ? reinterpret_cast<Internet>(0x10) : nullptr;
 }
 
-void SetSessionTimeouts(Internet, unsigned long milliseconds) {
-  Record("SetSessionTimeouts");
-  gFake->timeout = milliseconds;
-}
-
-Internet OpenUrlReload(Internet, const wchar_t* url) {
+Internet OpenUrlReload(Internet, const wchar_t* url, unsigned long timeoutMs) {
   Record("OpenUrl");
   gFake->url = url;
+  gFake->timeout = timeoutMs;
   return gFake->urlOpens ? reinterpret_cast<Internet>(0x20) : nullptr;
 }
 

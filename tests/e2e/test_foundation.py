@@ -1,0 +1,55 @@
+"""Work directory preparation and the run's exit status, on the real program."""
+import os
+import time
+import unittest
+
+from harness import (BUILD, E2ETest, MANIFEST_PATH, manifest, read_bytes, win_path, wintool, write_bytes,
+                     xdotool_key)
+
+
+class FoundationTest(E2ETest):
+    def test_first_run_creates_the_work_directory(self):
+        self.assertFalse(os.path.exists(self.case.work))
+        self.assertEqual(0, self.case.run())
+        self.assertTrue(os.path.isdir(self.case.work))
+        self.assertEqual([MANIFEST_PATH], self.server.paths())
+
+    def test_second_run_removes_setup_and_keeps_content(self):
+        os.makedirs(self.case.work)
+        for name, data in (("setup.exe", b"MZ stale"), ("mnMain.swf", b"FWS kept"), ("other.txt", b"x")):
+            write_bytes(self.case.path(name), data)
+        self.assertEqual(0, self.case.run())
+        self.assertFalse(os.path.exists(self.case.path("setup.exe")))
+        self.assertEqual(b"FWS kept", read_bytes(self.case.path("mnMain.swf")))
+        self.assertTrue(os.path.exists(self.case.path("other.txt")))
+
+    def test_impossible_temp_dir_shows_the_error_box_only(self):
+        self.serve(self.serve_manifest(manifest(url=self.server.url("/setup.exe"))))
+        missing = win_path(os.path.join(self.case.root, "missing", "deeper")) + "\\"
+        self.case.start(temp=missing)
+        box = self.case.wait_for(lambda: self.case.find_window(title="错误"), 60, "the error box")
+        texts = {c["id"]: c["title"] for c in box["children"]}
+        self.assertEqual("创建临时目录失败，错误代码3", texts.get(65535))
+        self.assertEqual({1}, {c["id"] for c in box["children"] if c["class"] == "Button"})
+        self.assertEqual(0, box["owner"])
+        time.sleep(0.3)
+        xdotool_key("Return")
+        self.assertEqual(0, self.case.finish(timeout=60))
+        self.assertEqual([], self.server.paths())  # nothing else happened
+        self.assertFalse(os.path.exists(os.path.join(self.case.app, "temp")))
+
+    def test_exit_status_is_zero_when_the_server_is_down(self):
+        self.server_down()
+        self.assertEqual(0, self.case.run())
+        self.assertLess(self.case.elapsed, 10)
+
+    def test_own_version_resource(self):
+        info = wintool("version", win_path(os.path.join(BUILD, "Updater.exe")))[0]
+        self.assertEqual([1, 1, 0, 12181], info["file"])
+        self.assertEqual([1, 1, 0, 12181], info["product"])
+        self.assertEqual("Updater.exe", info["strings"]["InternalName"])
+        self.assertEqual("Updater.exe", info["strings"]["OriginalFilename"])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,160 @@
+"""Prompt, progress window, installer download and hand-over, on the real program."""
+import os
+import time
+import unittest
+
+from harness import (E2ETest, MANIFEST_PATH, installer_bytes, manifest, read_bytes, screenshot, wintool)
+from standin_server import Route
+
+WS_EX_TOPMOST = 0x8
+SETUP = "/setup.exe"
+
+
+class UpgradeTest(E2ETest):
+    def offer(self, flag="0", installer=None, size=None):
+        self.installer = installer_bytes(size)
+        self.serve({MANIFEST_PATH: Route(manifest(version="1.1.0.12182", url=self.server.url(SETUP), flag=flag)),
+                    SETUP: installer or Route(self.installer)})
+
+    def wait_installer_ran(self):
+        return self.case.wait_for(self.case.installer_runs, 30, "the installer to run")[0]
+
+    def assert_nothing_handed_over(self):
+        time.sleep(1.5)  # a launch would have happened by now
+        self.assertEqual([], self.case.installer_runs())
+        self.assertTrue(self.case.host_running())
+        self.assertNotIn("WM_CLOSE", self.case.host_events())
+
+    def test_declined_downloads_nothing(self):
+        self.offer()
+        self.case.start_host()
+        self.case.start()
+        box = self.case.answer_prompt("n")
+        self.assertEqual({6, 7}, {c["id"] for c in box["children"] if c["class"] == "Button"})
+        texts = {c["id"]: c["title"] for c in box["children"]}
+        self.assertEqual("Orvessa发现新版本，是否现在更新？", texts[65535])
+        self.assertEqual(0, self.case.finish())
+        self.assertEqual([MANIFEST_PATH], self.server.paths())
+        self.assertTrue(self.case.host_running())
+
+    def test_accepted_downloads_closes_and_starts(self):
+        self.offer(installer=None, size=3000000)
+        self.server.reset({MANIFEST_PATH: self.server_routes()[MANIFEST_PATH],
+                           SETUP: Route(self.installer, piece=200000, delay=0.15)})
+        self.case.start_host()
+        self.case.start()
+        self.case.answer_prompt("y", shot="prompt.png")
+        window = self.case.wait_for(lambda: self.progress_window(min_pos=1), 30, "the progress window")
+        screenshot("progress.png")
+        metrics = wintool("metrics")[0]
+        self.assertEqual([(metrics["cx"] - 320) // 2, (metrics["cy"] - 480) // 2], window["rect"][:2])
+        self.assertTrue(window["exstyle"] & WS_EX_TOPMOST)
+        self.assertEqual("Orvessa", window["owner_title"])
+        controls = {c["id"]: c for c in window["children"]}
+        self.assertEqual("正在下载安装程序...", controls[1001]["title"])
+        self.assertEqual(("Cancel", 0, 1), (controls[2]["title"], controls[2]["enabled"], controls[2]["visible"]))
+        self.assertEqual([0, 3000000], controls[1000]["range"])
+        self.assertEqual(0, self.case.finish())
+        ran = self.wait_installer_ran()
+        self.assertEqual(self.installer, read_bytes(self.case.path("setup.exe")))
+        closed = self.case.host_events()["WM_CLOSE"]
+        self.assertGreaterEqual(ran - closed, 1.0)
+        self.case.host.wait(timeout=10)
+        self.assertIsNone(self.progress_window())
+
+    def test_forced_shows_ok_only_and_hands_over(self):
+        self.offer(flag="force")
+        self.case.start_host()
+        self.case.start()
+        box = self.case.answer_prompt("Return")
+        self.assertEqual({1}, {c["id"] for c in box["children"] if c["class"] == "Button"})
+        self.assertEqual("Orvessa发现新版本，点击确定后更新。", {c["id"]: c["title"] for c in box["children"]}[65535])
+        self.assertEqual(0, self.case.finish())
+        self.wait_installer_ran()
+        self.assertIn("WM_CLOSE", self.case.host_events())
+
+    def test_prompt_owned_by_the_player_window(self):
+        self.offer()
+        self.case.start_host("--player")
+        self.case.start()
+        box = self.case.answer_prompt("n")
+        self.assertEqual("TarvelonFlashPlayer", box["owner_title"])
+        self.assertEqual(0, self.case.finish())
+
+    def test_without_host_starts_at_once(self):
+        self.offer()
+        self.case.start()
+        self.case.answer_prompt("y")
+        self.assertEqual(0, self.case.finish())
+        ran = self.wait_installer_ran()
+        setup_requested = self.server.requests[-1]["time"]
+        self.assertLess(ran - setup_requested, 1.0)
+
+    def test_host_ignoring_close_is_still_running(self):
+        self.offer()
+        self.case.start_host("--ignore-close")
+        self.case.start()
+        self.case.answer_prompt("y")
+        self.assertEqual(0, self.case.finish())
+        self.wait_installer_ran()
+        self.assertIn("WM_CLOSE", self.case.host_events())
+        self.assertTrue(self.case.host_running())
+
+    def check_failed_download(self, route):
+        self.offer(installer=route)
+        self.case.start_host()
+        self.case.start()
+        self.case.answer_prompt("y")
+        self.assertEqual(0, self.case.finish())
+        self.assert_nothing_handed_over()
+        self.assertFalse(os.path.exists(self.case.path("setup.exe")))
+
+    def test_installer_unreachable(self):
+        self.installer = installer_bytes()
+        self.serve({MANIFEST_PATH: Route(manifest(version="1.1.0.12182", url="http://127.0.0.1:9/setup.exe"))})
+        self.case.start_host()
+        self.case.start()
+        self.case.answer_prompt("y")
+        self.assertEqual(0, self.case.finish())
+        self.assert_nothing_handed_over()
+        self.assertFalse(os.path.exists(self.case.path("setup.exe")))
+
+    def test_installer_answering_404(self):
+        self.check_failed_download(Route(b"<html><h1>404 Not Found</h1></html>", status=404))
+
+    def test_installer_cut_halfway(self):
+        data = installer_bytes(400000)
+        self.check_failed_download(Route(data, close_after=200000))
+
+    def test_cancel_stops_the_hand_over(self):
+        self.offer(size=1500000)
+        self.server.reset({MANIFEST_PATH: self.server_routes()[MANIFEST_PATH],
+                           SETUP: Route(self.installer, piece=100000, delay=0.2)})
+        self.case.start_host()
+        self.case.start()
+        self.case.answer_prompt("y")
+        window = self.case.wait_for(lambda: self.progress_window(min_pos=1), 30, "the progress window")
+        self.assertEqual([{"sent": 1}], wintool("command", str(window["hwnd"]), "2"))
+        self.assertIsNone(self.progress_window())
+        self.assertEqual(0, self.case.finish())
+        self.assert_nothing_handed_over()
+        # The transfer ran to its end; the file waits for the next run to remove it.
+        self.assertEqual(self.installer, read_bytes(self.case.path("setup.exe")))
+
+    # helpers
+
+    def server_routes(self):
+        return {MANIFEST_PATH: Route(manifest(version="1.1.0.12182", url=self.server.url(SETUP)))}
+
+    def progress_window(self, min_pos=None):
+        for window in wintool("list"):
+            bars = [c for c in window["children"] if c["id"] == 1000 and c["class"] == "msctls_progress32"]
+            if window["class"] == "#32770" and bars:
+                if min_pos is not None and bars[0]["pos"] < min_pos:
+                    return None
+                return window
+        return None
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Checks the facts the i686 product must hold: PE32 GUI program for Windows XP
+# (subsystem 5.01), system DLLs only, no MinGW runtime DLLs; prints its size.
+set -eu
+exe=${1:?usage: check_binary.sh Updater.exe}
+dump=$(i686-w64-mingw32-objdump -p "$exe")
+fail=0
+check() { if ! grep -qE "$2" <<<"$dump"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+check "PE32 (32-bit) image" '^Magic[[:space:]]+010b'
+check "Windows GUI subsystem" '^Subsystem[[:space:]]+00000002'
+check "subsystem version 5.01" '^MajorSubsystemVersion[[:space:]]+5$'
+check "subsystem minor version 1" '^MinorSubsystemVersion[[:space:]]+1$'
+allowed='^(ADVAPI32|COMCTL32|KERNEL32|msvcrt|SHELL32|urlmon|USER32|VERSION|WININET)\.dll$'
+dlls=$(awk '/DLL Name:/ {print $3}' <<<"$dump")
+for dll in $dlls; do
+  if grep -qiE "$allowed" <<<"$dll"; then echo "ok: imports $dll"; else echo "FAIL: imports $dll"; fail=1; fi
+done
+if grep -qiE 'libgcc|libstdc|libwinpthread' <<<"$dlls"; then echo "FAIL: MinGW runtime DLL imported"; fail=1; fi
+if i686-w64-mingw32-objdump -h "$exe" | grep -q '\.debug'; then echo "FAIL: not stripped"; fail=1; else echo "ok: stripped"; fi
+# No C++ exception machinery linked in.
+if i686-w64-mingw32-objdump -p "$exe" | grep -q '__cxa_throw\|_Unwind_RaiseException'; then echo "FAIL: exception runtime"; fail=1; fi
+size=$(stat -c %s "$exe")
+echo "size: $size bytes ($(( (size + 1023) / 1024 )) KiB)"
+if [ "$size" -gt 65536 ]; then echo "FAIL: larger than 64 KiB"; fail=1; fi
+exit $fail
