@@ -26,7 +26,7 @@ PROMPT_CAPTION = "更新提示"
 
 
 def standin(name):
-    return os.path.join(BUILD, "tests", "standins", name)
+    return os.path.join(BUILD, "standins", name)
 
 
 def wine_env():

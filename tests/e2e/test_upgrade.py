@@ -100,8 +100,10 @@ class UpgradeTest(E2ETest):
         self.assertIn("WM_CLOSE", self.case.host_events())
         self.assertTrue(self.case.host_running())
 
-    def check_failed_download(self, route):
+    def check_failed_download(self, route=None, url=None):
         self.offer(installer=route)
+        if url:
+            self.serve({MANIFEST_PATH: Route(manifest(version="1.1.0.12182", url=url))})
         self.case.start_host()
         self.case.start()
         self.case.answer_prompt("y")
@@ -110,14 +112,7 @@ class UpgradeTest(E2ETest):
         self.assertFalse(os.path.exists(self.case.path("setup.exe")))
 
     def test_installer_unreachable(self):
-        self.installer = installer_bytes()
-        self.serve({MANIFEST_PATH: Route(manifest(version="1.1.0.12182", url="http://127.0.0.1:9/setup.exe"))})
-        self.case.start_host()
-        self.case.start()
-        self.case.answer_prompt("y")
-        self.assertEqual(0, self.case.finish())
-        self.assert_nothing_handed_over()
-        self.assertFalse(os.path.exists(self.case.path("setup.exe")))
+        self.check_failed_download(url="http://127.0.0.1:9/setup.exe")
 
     def test_installer_answering_404(self):
         self.check_failed_download(Route(b"<html><h1>404 Not Found</h1></html>", status=404))

@@ -77,9 +77,7 @@ TEST_F(ContentTest, DecidesWhenARefreshIsDue) {
   };
   for (const DecisionCase& c : cases) {
     SCOPED_TRACE(c.name);
-    SetUp();
-    fake = FakePlatform();
-    gFake = &fake;
+    NextCase();
     c.arrange(fake);
     EXPECT_EQ(c.due, NeedsContentRefresh());
     EXPECT_EQ(c.touchesFiles, fake.Called("OpenForReading"));
@@ -139,9 +137,7 @@ TEST_F(ContentTest, FailedDownloadKeepsOldContentAndWritesNoRecord) {
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
-    SetUp();
-    fake = FakePlatform();
-    gFake = &fake;
+    NextCase();
     fake.files[kContent] = "FWSold";
     StoreStamp("2013-01-04|09:00:00");
     c.arrange(fake);

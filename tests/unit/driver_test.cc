@@ -48,9 +48,7 @@ TEST_F(DriverTest, StepsInOrder) {
   };
   for (const DriverCase& c : cases) {
     SCOPED_TRACE(c.name);
-    SetUp();
-    fake = FakePlatform();
-    gFake = &fake;
+    NextCase();
     c.arrange(fake);
     EXPECT_EQ(c.answer, RunUpdate(reinterpret_cast<platform::Instance>(0x400000)));
     EXPECT_EQ(reinterpret_cast<platform::Instance>(0x400000), gRunState.instance);

@@ -174,9 +174,7 @@ TEST_F(ManifestTest, FetchReadsWholeBodyOrNothing) {
   };
   for (const FetchCase& c : cases) {
     SCOPED_TRACE(c.name);
-    SetUp();
-    fake = FakePlatform();
-    gFake = &fake;
+    NextCase();
     UseDefaultPaths();
     fake.files[gWorkPaths.hostExePath] = "MZ";
     fake.InstalledVersion(1, 1, 0, 12181);

@@ -17,6 +17,13 @@ class UpdaterTest : public ::testing::Test {
     gManifest = UpdateManifest();
   }
 
+  // Fresh state and a fresh fake, for the next row of a table.
+  void NextCase() {
+    SetUp();
+    fake = FakePlatform();
+    gFake = &fake;
+  }
+
   // The paths a first run on the default fake machine works out.
   void UseDefaultPaths() {
     strcpy(gWorkPaths.hostExePath, "C:\\App\\Orvessa.exe");

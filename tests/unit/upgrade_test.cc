@@ -41,8 +41,7 @@ TEST_F(UpgradeTest, PromptTextsButtonsAndOwner) {
   };
   for (const PromptCase& c : cases) {
     SCOPED_TRACE(c.name);
-    fake = FakePlatform();
-    gFake = &fake;
+    NextCase();
     gManifest.forced = c.forced;
     if (c.player) fake.topWindows[L"TarvelonFlashPlayer"] = FakeWindow(0x42);
     fake.topWindows[L"Orvessa"] = FakeWindow(0x43);  // never the prompt's owner
@@ -66,8 +65,7 @@ TEST_F(UpgradeTest, ProgressWindowPlacement) {
   };
   for (const PlacementCase& c : cases) {
     SCOPED_TRACE(std::to_string(c.cx) + "x" + std::to_string(c.cy));
-    fake = FakePlatform();
-    gFake = &fake;
+    NextCase();
     fake.screenWidth = c.cx;
     fake.screenHeight = c.cy;
     ShowProgressWindow();
@@ -171,9 +169,7 @@ TEST_F(UpgradeTest, InstallerMustArriveWholeAndRunnable) {
   };
   for (const DownloadCase& c : cases) {
     SCOPED_TRACE(c.name);
-    SetUp();
-    fake = FakePlatform();
-    gFake = &fake;
+    NextCase();
     c.serve(fake);
     EXPECT_EQ(c.arrived, DownloadInstaller());
     EXPECT_EQ(c.arrived == 1, fake.files.count(kInstaller) == 1);  // no partial file left

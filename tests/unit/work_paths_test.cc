@@ -49,9 +49,7 @@ TEST_F(WorkPathsTest, PreparesOrReports) {
   };
   for (const PrepareCase& c : cases) {
     SCOPED_TRACE(c.name);
-    SetUp();
-    fake = FakePlatform();
-    gFake = &fake;
+    NextCase();
     fake.modulePath = c.modulePath;
     fake.tempDir = c.tempDir;
     fake.tempAnswer = c.tempAnswer;

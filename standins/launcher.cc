@@ -1,6 +1,6 @@
 // Starts a program with TMP and TEMP set to the given directory (Wine takes
 // them from the Windows environment, not the Unix one), waits for it and
-// exits with its exit code. Usage: launcher TEMPDIR PROGRAM
+// exits with its exit code. Usage: launcher TEMPDIR PROGRAM [ARGS...]
 #include <windows.h>
 #include <string>
 
@@ -15,6 +15,7 @@ int wmain(int argc, wchar_t** argv) {
   block.append(L"TEMP=").append(argv[1]).push_back(L'\0');
   block.push_back(L'\0');
   std::wstring command = L"\"" + std::wstring(argv[2]) + L"\"";
+  for (int i = 3; i < argc; ++i) command.append(L" \"").append(argv[i]).append(L"\"");
   STARTUPINFOW startup = {sizeof startup};
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(argv[2], &command[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, &block[0],
