@@ -10,7 +10,7 @@ check "PE32 (32-bit) image" '^Magic[[:space:]]+010b'
 check "Windows GUI subsystem" '^Subsystem[[:space:]]+00000002'
 check "subsystem version 5.01" '^MajorSubsystemVersion[[:space:]]+5$'
 check "subsystem minor version 1" '^MinorSubsystemVersion[[:space:]]+1$'
-allowed='^(ADVAPI32|COMCTL32|KERNEL32|msvcrt|SHELL32|urlmon|USER32|VERSION|WININET)\.dll$'
+allowed='^(ADVAPI32|KERNEL32|msvcrt|SHELL32|urlmon|USER32|VERSION|WININET)\.dll$'
 dlls=$(awk '/DLL Name:/ {print $3}' <<<"$dump")
 for dll in $dlls; do
   if grep -qiE "$allowed" <<<"$dll"; then echo "ok: imports $dll"; else echo "FAIL: imports $dll"; fail=1; fi

@@ -189,9 +189,15 @@ int ShowMessageBox(Window owner, const wchar_t* text, const wchar_t* caption, un
 
 int FormatWithInt(wchar_t* buffer, const wchar_t* format, int value) { return ::wsprintfW(buffer, format, value); }
 
+// Loaded on first use: comctl32 brings the display driver with it, which a run
+// that shows no window should not pay for at start-up.
 void RegisterProgressBarClass() {
+  typedef BOOL(WINAPI * InitControls)(const INITCOMMONCONTROLSEX*);
+  HMODULE comctl = ::LoadLibraryW(L"comctl32.dll");
+  FARPROC proc = comctl ? ::GetProcAddress(comctl, "InitCommonControlsEx") : nullptr;
+  InitControls init = reinterpret_cast<InitControls>(reinterpret_cast<void*>(proc));
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-  ::InitCommonControlsEx(&controls);
+  if (init) init(&controls);
 }
 
 Window CreateDialogFromTemplate(Instance instance, int templateId, Window owner, DialogHandler handler) {
