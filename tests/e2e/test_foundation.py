@@ -38,6 +38,14 @@ class FoundationTest(E2ETest):
         self.assertEqual([], self.server.paths())  # nothing else happened
         self.assertFalse(os.path.exists(os.path.join(self.case.app, "temp")))
 
+    def test_temp_dir_too_long_falls_back_beside_the_program(self):
+        # A TEMP whose path passes the 260-byte buffer: the work folder goes
+        # beside the program instead of being cut into a wrong path.
+        long_temp = "C:\\" + "\\".join(["t" * 60] * 5) + "\\"
+        self.assertEqual(0, self.case.run(temp=long_temp))
+        self.assertTrue(os.path.isdir(os.path.join(self.case.app, "temp")))
+        self.assertEqual([MANIFEST_PATH], self.server.paths())
+
     def test_exit_status_is_zero_when_the_server_is_down(self):
         self.server_down()
         self.assertEqual(0, self.case.run())

@@ -7,6 +7,9 @@ from harness import (E2ETest, MANIFEST_PATH, installer_bytes, manifest, read_byt
 from standin_server import Route
 
 WS_EX_TOPMOST = 0x8
+WS_POPUP, WS_CAPTION, WS_SYSMENU = 0x80000000, 0x00C00000, 0x00080000
+DS_SETFONT, DS_FIXEDSYS = 0x40, 0x8
+WS_TABSTOP, WS_GROUP = 0x00010000, 0x00020000
 SETUP = "/setup.exe"
 
 
@@ -54,6 +57,12 @@ class UpgradeTest(E2ETest):
         self.assertEqual("正在下载安装程序...", controls[1001]["title"])
         self.assertEqual(("Cancel", 0, 1), (controls[2]["title"], controls[2]["enabled"], controls[2]["visible"]))
         self.assertEqual([0, 3000000], controls[1000]["range"])
+        style = window["style"]
+        self.assertEqual(WS_POPUP | WS_SYSMENU | DS_SETFONT | DS_FIXEDSYS,
+                         style & (WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT | DS_FIXEDSYS))
+        self.assertTrue(controls[2]["style"] & WS_TABSTOP)
+        self.assertTrue(controls[1001]["style"] & WS_GROUP)
+        self.assertEqual([2, 1000, 1001], sorted(controls))
         self.assertEqual(0, self.case.finish())
         ran = self.wait_installer_ran()
         self.assertEqual(self.installer, read_bytes(self.case.path("setup.exe")))
