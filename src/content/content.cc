@@ -69,6 +69,7 @@ void RecordContentRefresh() {
   char stamp[64];
   snprintf(stamp, sizeof stamp, "%d-%02d-%02d|%02d:%02d:%02d", now.year, now.month, now.day, now.hour, now.minute,
            now.second);
+  stamp[sizeof stamp - 1] = '\0';  // msvcrt's snprintf leaves a cut text unterminated
   platform::SetStringValue(key, outside::kRegUpdateTime, stamp);
   platform::CloseKey(key);
 }

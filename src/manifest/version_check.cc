@@ -19,6 +19,7 @@ int IsNewerThanInstalled() {
     snprintf(installed, sizeof installed, "%d.%d.%d.%d", static_cast<int>((most >> 16) & 0xFFFF),
              static_cast<int>(most & 0xFFFF), static_cast<int>((least >> 16) & 0xFFFF),
              static_cast<int>(least & 0xFFFF));
+    installed[sizeof installed - 1] = '\0';  // msvcrt's snprintf leaves a cut text unterminated
     answer = strcmp(gManifest.version, installed) > 0;  // byte-wise, unsigned
   }
   free(block);

@@ -31,10 +31,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         server = self.server
+        entry = {"method": "GET", "path": self.path, "headers": {k.lower(): v for k, v in self.headers.items()},
+                 "time": time.time(), "finished": None}
         with server.lock:
-            server.requests.append({"method": "GET", "path": self.path,
-                                    "headers": {k.lower(): v for k, v in self.headers.items()},
-                                    "time": time.time()})
+            server.requests.append(entry)
             route = server.routes.get(self.path)
         if route is None:
             route = Route(b"<html>not found</html>", status=404)
@@ -56,6 +56,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                     time.sleep(route.delay)
                 self.wfile.write(body[start:start + piece])
                 self.wfile.flush()
+            entry["finished"] = time.time()  # the last byte was handed to the socket
         except (BrokenPipeError, ConnectionResetError):
             pass
         self.close_connection = True
