@@ -14,10 +14,12 @@ SETUP = "/setup.exe"
 
 
 class UpgradeTest(E2ETest):
-    def offer(self, flag="0", installer=None, size=None):
+    def offer(self, flag="0", installer=None, size=None, **installer_route):
+        """Offers a newer version; the installer is served by `installer`, or
+        as the stand-in padded to `size` with the given Route options."""
         self.installer = installer_bytes(size)
         self.serve({MANIFEST_PATH: Route(manifest(version="1.1.0.12182", url=self.server.url(SETUP), flag=flag)),
-                    SETUP: installer or Route(self.installer)})
+                    SETUP: installer or Route(self.installer, **installer_route)})
 
     def wait_installer_ran(self):
         return self.case.wait_for(self.case.installer_runs, 30, "the installer to run")[0]
@@ -41,9 +43,7 @@ class UpgradeTest(E2ETest):
         self.assertTrue(self.case.host_running())
 
     def test_accepted_downloads_closes_and_starts(self):
-        self.offer(installer=None, size=3000000)
-        self.server.reset({MANIFEST_PATH: self.server_routes()[MANIFEST_PATH],
-                           SETUP: Route(self.installer, piece=200000, delay=0.15)})
+        self.offer(size=3000000, piece=200000, delay=0.15)
         self.case.start_host()
         self.case.start()
         self.case.answer_prompt("y", shot="prompt.png")
@@ -91,9 +91,7 @@ class UpgradeTest(E2ETest):
         self.assertEqual(0, self.case.finish())
 
     def test_without_host_starts_at_once(self):
-        self.offer(size=1000000)
-        self.server.reset({MANIFEST_PATH: self.server_routes()[MANIFEST_PATH],
-                           SETUP: Route(self.installer, piece=100000, delay=0.1)})
+        self.offer(size=1000000, piece=100000, delay=0.1)
         self.case.start()
         self.case.answer_prompt("y")
         window = self.case.wait_for(lambda: self.progress_window(min_pos=1), 30, "the progress window")
@@ -136,9 +134,7 @@ class UpgradeTest(E2ETest):
         self.check_failed_download(Route(data, close_after=200000))
 
     def test_cancel_stops_the_hand_over(self):
-        self.offer(size=1500000)
-        self.server.reset({MANIFEST_PATH: self.server_routes()[MANIFEST_PATH],
-                           SETUP: Route(self.installer, piece=100000, delay=0.2)})
+        self.offer(size=1500000, piece=100000, delay=0.2)
         self.case.start_host()
         self.case.start()
         self.case.answer_prompt("y")
@@ -151,9 +147,6 @@ class UpgradeTest(E2ETest):
         self.assertEqual(self.installer, read_bytes(self.case.path("setup.exe")))
 
     # helpers
-
-    def server_routes(self):
-        return {MANIFEST_PATH: Route(manifest(version="1.1.0.12182", url=self.server.url(SETUP)))}
 
     def progress_window(self, min_pos=None):
         for window in wintool("list"):
