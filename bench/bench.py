@@ -80,7 +80,7 @@ def idle_run(server):
     """Nothing to do (version equal, no content): Updater.exe vs one WinINet request."""
     server.reset({MANIFEST_PATH: Route(manifest(version="1.1.0.12181", url=server.url("/setup.exe")))})
     case = Case()
-    floor_exe = win_path(standin("floor_fetch.exe"))
+    floor_exe = win_path(harness.floor_program("floor_fetch.exe"))
     times = {"updater": [], "floor": []}
     for _ in range(ROUNDS):
         times["floor"].append(launch(case, floor_exe, "manifest")[0])
@@ -100,7 +100,7 @@ def download_run(server):
     URLDownloadToFileA without a callback, on the same 50 MB file."""
     data = harness.installer_bytes(BIG)
     offer = manifest(version="1.1.0.12182", url=server.url("/setup.exe"), flag="force")
-    floor_exe = win_path(standin("floor_fetch.exe"))
+    floor_exe = win_path(harness.floor_program("floor_fetch.exe"))
     rates = {"updater": [], "floor": []}
     for _ in range(ROUNDS):
         case = Case(host_exe=True)
@@ -134,7 +134,7 @@ def memory_run(server):
         peaks, floors = [], []
         for _ in range(3):
             server.reset({MANIFEST_PATH: Route(body), "/m.swf": Route(harness.swf_bytes())})
-            floors.append(launch(case, win_path(standin("floor_fetch.exe")), "manifest", watch="floor_fetch.exe")[1])
+            floors.append(launch(case, win_path(harness.floor_program("floor_fetch.exe")), "manifest", watch="floor_fetch.exe")[1])
             shutil.rmtree(case.work, ignore_errors=True)
             harness.reg("delete", r"HKCU\Software\TarvelonMM", "/f")
             peaks.append(launch(case, updater(case), watch="updater.exe")[1])
@@ -147,6 +147,11 @@ def binary_facts():
     dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", exe], capture_output=True, text=True).stdout
     dlls = [line.split()[-1] for line in dump.splitlines() if "DLL Name:" in line]
     return os.path.getsize(exe), dlls
+
+
+def wine_version():
+    return subprocess.run([harness.WINE, "--version"], capture_output=True, text=True).stdout.strip() + \
+        (" (32-bit loader)" if harness.RUNS_32BIT else " (wine64 loader)")
 
 
 def main():
@@ -170,8 +175,9 @@ def main():
         "",
         "Measured by `bash bench/run.sh` on %s (%d rounds; medians; every figure side by side in one run)."
         % (time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), ROUNDS),
-        "The x86_64 build runs under wine64 on Xvfb against the stand-in server on 127.0.0.1; each program is",
-        "started the same way (through the test launcher).",
+        "%s, against floor programs of the same kind," % harness.describe(),
+        "under %s on Xvfb, against the stand-in server on 127.0.0.1; each program is started the same way" % wine_version(),
+        "(through the test launcher).",
         "",
         "| Figure | Updater.exe | Floor | Ratio | Target |",
         "|---|---|---|---|---|",

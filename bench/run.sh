@@ -4,5 +4,6 @@ set -eu
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake --preset win32 >/dev/null && cmake --build build/win32 >/dev/null
+cmake --preset win32-test >/dev/null && cmake --build build/win32-test >/dev/null
 cmake --preset win64-test >/dev/null && cmake --build build/win64 >/dev/null
 exec /usr/bin/python3 bench/bench.py

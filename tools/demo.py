@@ -1,4 +1,5 @@
-"""Runs Updater.exe (x86_64 build) under Wine against the stand-in update
+"""Runs Updater.exe (the i686 product where this machine runs 32-bit programs,
+otherwise the x86_64 build) under Wine against the stand-in update
 server and the stand-in Orvessa, the way a user meets it, and prints what
 happened. Scenario names: see --help.
 """
@@ -51,6 +52,7 @@ def main():
     args = parser.parse_args()
 
     print("Orvessa Updater on the bundled defaults: scenario '%s' (%s)" % (args.scenario, SCENARIOS[args.scenario]))
+    print(harness.describe())
     harness.start_session()
     server = None
     case = None

@@ -6,5 +6,10 @@ cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 bash tools/build.sh
 export RELIABILITY_OUT="$PWD/docs/reliability.md"
+under_test=$(/usr/bin/python3 tests/e2e/harness.py describe)
+echo "$under_test"
 cd build/native
-ctest --output-on-failure "$@"
+status=0
+ctest --output-on-failure "$@" || status=$?
+echo "$under_test"
+exit $status

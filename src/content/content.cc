@@ -6,9 +6,9 @@
 #include "manifest/manifest.h"
 #include "outside/outside.h"
 #include "platform/platform.h"
-#include "run/text.h"
-#include "run/work_paths.h"
-#include "upgrade/download.h"
+#include "shared/text.h"
+#include "shared/work_paths.h"
+#include "download/download.h"
 
 namespace {
 

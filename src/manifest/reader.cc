@@ -1,7 +1,7 @@
 #include <string.h>
 
 #include "manifest/manifest.h"
-#include "run/text.h"
+#include "shared/text.h"
 
 UpdateManifest gManifest;
 

@@ -4,7 +4,7 @@
 
 #include "manifest/manifest.h"
 #include "platform/platform.h"
-#include "run/work_paths.h"
+#include "shared/work_paths.h"
 
 int IsNewerThanInstalled() {
   unsigned long size = platform::VersionInfoSize(gWorkPaths.hostExePath);

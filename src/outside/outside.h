@@ -15,6 +15,9 @@ const wchar_t kRegistryKey[] = L"Software\\TarvelonMM\\Orvessa";
 const wchar_t kRegUpdateFlag[] = L"swfUpdate";
 const char kRegUpdateTime[] = "swfUpdateTime";
 
+// Held for the whole of a run, so that runs in one session never overlap.
+const wchar_t kRunMutexName[] = L"Local\\TarvelonMM.Orvessa.Updater.Run";
+
 // Work directory and the files kept in it.
 const char kWorkDirName[] = "kelvaport\\";
 const char kFallbackWorkDirName[] = "temp\\";

@@ -14,6 +14,7 @@ typedef void* Window;
 typedef void* File;
 typedef void* RegKey;
 typedef void* Internet;
+typedef void* Mutex;
 typedef long Result;  // HRESULT
 
 const size_t kMaxPath = 260;  // MAX_PATH, terminator included
@@ -40,11 +41,23 @@ struct LocalTime {
 };
 
 // --- Kernel ---
-// Full path of the running executable; the length written, 0 on failure.
-unsigned long ModuleFileName(char* buffer, unsigned long capacity);
+// Creates and takes the named mutex; null when it already existed (another
+// run holds it) or cannot be made.
+Mutex TakeNamedMutex(const wchar_t* name);
+void ReleaseNamedMutex(Mutex mutex);
+// Full path of the running executable; the length written, the capacity when
+// it was cut, 0 on failure.
+unsigned long ModuleFileName(wchar_t* buffer, unsigned long capacity);
 // Temporary directory with its trailing backslash; the length written, or the
 // size needed (terminator included) when it does not fit, 0 on failure.
-unsigned long TempDirectory(char* buffer, unsigned long capacity);
+unsigned long TempDirectory(wchar_t* buffer, unsigned long capacity);
+// The 8.3 form of an existing path; the length written, the size needed when
+// it does not fit, 0 when there is none.
+unsigned long ShortPathName(const wchar_t* path, wchar_t* buffer, unsigned long capacity);
+// Converts to the system's ANSI code page. 1 when the text and its terminator
+// fit `capacity`; `lossy` tells whether some character has no equivalent
+// there (set even when the text does not fit).
+int NarrowToAnsi(const wchar_t* text, char* buffer, unsigned long capacity, int* lossy);
 int MakeDirectory(const char* path);  // one level, default security
 unsigned LastError();
 int RemoveFile(const char* path);

@@ -21,11 +21,42 @@ INT_PTR CALLBACK DialogThunk(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 }  // namespace
 
-unsigned long ModuleFileName(char* buffer, unsigned long capacity) {
-  return ::GetModuleFileNameA(nullptr, buffer, capacity);
+Mutex TakeNamedMutex(const wchar_t* name) {
+  HANDLE mutex = ::CreateMutexW(/*lpMutexAttributes=*/nullptr, /*bInitialOwner=*/TRUE, name);
+  if (mutex && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    ::CloseHandle(mutex);
+    return nullptr;
+  }
+  return mutex;
 }
 
-unsigned long TempDirectory(char* buffer, unsigned long capacity) { return ::GetTempPathA(capacity, buffer); }
+void ReleaseNamedMutex(Mutex mutex) {
+  ::ReleaseMutex(mutex);
+  ::CloseHandle(mutex);
+}
+
+unsigned long ModuleFileName(wchar_t* buffer, unsigned long capacity) {
+  return ::GetModuleFileNameW(nullptr, buffer, capacity);
+}
+
+unsigned long TempDirectory(wchar_t* buffer, unsigned long capacity) { return ::GetTempPathW(capacity, buffer); }
+
+unsigned long ShortPathName(const wchar_t* path, wchar_t* buffer, unsigned long capacity) {
+  return ::GetShortPathNameW(path, buffer, capacity);
+}
+
+// No best-fit mapping: a character the code page lacks must show as lost, not
+// as a look-alike that names another file. A UTF-8 code page holds everything
+// and takes neither the flag nor the default-character question.
+int NarrowToAnsi(const wchar_t* text, char* buffer, unsigned long capacity, int* lossy) {
+  bool utf8 = ::GetACP() == CP_UTF8;
+  DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  int needed = ::WideCharToMultiByte(CP_ACP, flags, text, -1, nullptr, 0, nullptr, utf8 ? nullptr : &usedDefault);
+  *lossy = usedDefault != FALSE;
+  if (needed <= 0 || static_cast<unsigned long>(needed) > capacity) return 0;
+  return ::WideCharToMultiByte(CP_ACP, flags, text, -1, buffer, static_cast<int>(capacity), nullptr, nullptr) > 0;
+}
 
 int MakeDirectory(const char* path) { return ::CreateDirectoryA(path, nullptr) != FALSE; }
 

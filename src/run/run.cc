@@ -2,13 +2,15 @@
 
 #include "content/content.h"
 #include "manifest/manifest.h"
-#include "run/work_paths.h"
+#include "outside/outside.h"
+#include "shared/run_state.h"
+#include "shared/work_paths.h"
 #include "upgrade/upgrade.h"
 
-UpdateRunState gRunState;
+namespace {
 
-int RunUpdate(platform::Instance instance) {
-  gRunState.instance = instance;
+// The steps of a run that holds the run mutex.
+int RunSteps() {
   if (!PrepareWorkPaths()) return 0;
   int upgradeOffered = FetchManifest();
   RefreshContentIfNeeded();  // whether or not an upgrade is offered
@@ -20,4 +22,17 @@ int RunUpdate(platform::Instance instance) {
   if (gRunState.cancelled || !installerArrived) return 1;
   HandOverToInstaller();
   return 1;
+}
+
+}  // namespace
+
+int RunUpdate(platform::Instance instance) {
+  gRunState.instance = instance;
+  // Before anything else: a second run would clear setup.exe from under the
+  // first and start a second installer. It ends here, touching nothing.
+  platform::Mutex running = platform::TakeNamedMutex(outside::kRunMutexName);
+  if (!running) return 1;
+  int answer = RunSteps();
+  platform::ReleaseNamedMutex(running);
+  return answer;
 }

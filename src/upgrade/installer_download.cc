@@ -1,7 +1,7 @@
 #include "manifest/manifest.h"
-#include "run/run.h"
-#include "run/work_paths.h"
-#include "upgrade/download.h"
+#include "shared/run_state.h"
+#include "shared/work_paths.h"
+#include "download/download.h"
 #include "upgrade/upgrade.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "outside/outside.h"
-#include "run/run.h"
-#include "upgrade/download.h"
+#include "shared/run_state.h"
+#include "download/download.h"
 #include "upgrade/upgrade.h"
 
 void ShowProgressWindow() {

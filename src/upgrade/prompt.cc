@@ -1,6 +1,6 @@
 #include "manifest/manifest.h"
 #include "outside/outside.h"
-#include "run/work_paths.h"
+#include "shared/work_paths.h"
 #include "upgrade/upgrade.h"
 
 int PromptForUpgrade() {

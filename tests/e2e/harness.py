@@ -1,11 +1,15 @@
-"""Runs the real Updater.exe (x86_64 build) under wine64 on Xvfb against the
-stand-in server and host. One Wine prefix and one Xvfb display serve a whole
-test session: `python3 harness.py start` before the tests, `stop` after.
+"""Runs the real Updater.exe under Wine on Xvfb against the stand-in server and
+host. Where this machine runs 32-bit programs, the program under test is the
+i686 product (built by the product's own preset, pointed at the stand-in
+server); where it refuses them, the x86_64 build of the same sources stands
+in, and `describe()` says so. One Wine prefix and one Xvfb display serve a
+whole test session: `python3 harness.py start` before the tests, `stop` after.
 """
 import json
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -13,12 +17,79 @@ import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver64" if os.path.exists("/usr/lib/wine/wineserver64") else "/usr/lib/wine/wineserver"
-BUILD = os.environ.get("UPDATER_WIN64_DIR", os.path.join(HERE, "..", "..", "build", "win64"))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+WINE32 = "/usr/lib/wine/wine"
+WINE64 = "/usr/lib/wine/wine64"
+# The stand-ins and tools are x86_64 programs; both loaders start them.
+BUILD = os.environ.get("UPDATER_WIN64_DIR", os.path.join(ROOT, "build", "win64"))
+I686_BUILD = os.environ.get("UPDATER_WIN32_TEST_DIR", os.path.join(ROOT, "build", "win32-test"))
 STATE = os.environ.get("E2E_STATE_DIR", os.path.join(BUILD, "e2e"))
 PORT = int(os.environ.get("UPDATER_TEST_PORT", "18431"))
 DISPLAY = os.environ.get("E2E_DISPLAY", ":87")
+
+
+def machine_runs_32bit():
+    """Whether the 32-bit Wine loader starts here: some kernels refuse every
+    i386 program ("IA-32 emulation off")."""
+    try:
+        return subprocess.run([WINE32, "--version"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              stdin=subprocess.DEVNULL, timeout=30).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
+RUNS_32BIT = machine_runs_32bit()
+WINE = WINE32 if RUNS_32BIT else WINE64
+_server = "/usr/lib/wine/wineserver64"
+WINESERVER = _server if os.path.exists(_server) else "/usr/lib/wine/wineserver"
+# The program under test, and the build folder its floor programs come from.
+PRODUCT_BUILD = I686_BUILD if RUNS_32BIT else BUILD
+UPDATER_EXE = os.path.join(PRODUCT_BUILD, "Updater.exe")
+
+
+def pe_machine(path):
+    """"PE32, i686" or "PE32+, x86_64" from the file's own headers."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    offset = struct.unpack_from("<I", head, 0x3C)[0]
+    machine = struct.unpack_from("<H", head, offset + 4)[0]
+    return {0x14C: "PE32, i686", 0x8664: "PE32+, x86_64"}.get(machine, "machine 0x%x" % machine)
+
+
+def describe():
+    """One line naming the Updater.exe that the end-to-end runs use."""
+    shown = os.path.relpath(UPDATER_EXE, ROOT) if UPDATER_EXE.startswith(ROOT) else UPDATER_EXE
+    if not os.path.exists(UPDATER_EXE):
+        return "Updater.exe under test: %s is missing" % shown
+    kind = pe_machine(UPDATER_EXE)
+    if not RUNS_32BIT:
+        kind += ": this machine refuses 32-bit programs, so the x86_64 build stands in for the i686 product"
+    return "Updater.exe under test: %s (%s)" % (shown, kind)
+
+
+def loader_bits(exe_name):
+    """32 or 64: the ELF class of the Wine loader running a Windows program
+    whose command line names `exe_name` (None when none runs)."""
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                cmdline = f.read().replace(b"\0", b" ").decode(errors="replace").lower()
+            if exe_name.lower() not in cmdline or "launcher" in cmdline:
+                continue
+            with open("/proc/%s/exe" % pid, "rb") as f:
+                return {1: 32, 2: 64}.get(f.read(5)[4])
+        except OSError:
+            continue
+    return None
+
+
+def floor_program(name):
+    """A floor program of the same kind as the Updater.exe under test."""
+    return os.path.join(PRODUCT_BUILD, "standins", name)
+
+
 MANIFEST_PATH = "/api/pellixupdatecfg.xml?1"
 MANIFEST_URL = "http://127.0.0.1:%d%s" % (PORT, MANIFEST_PATH)
 REG_KEY = r"HKCU\Software\TarvelonMM\Orvessa"
@@ -100,6 +171,10 @@ def reg_query(name):
 
 def start_session():
     os.makedirs(STATE, exist_ok=True)
+    print(describe())
+    expected = "PE32, i686" if RUNS_32BIT else "PE32+, x86_64"
+    if not os.path.exists(UPDATER_EXE) or pe_machine(UPDATER_EXE) != expected:
+        raise SystemExit("the end-to-end runs need %s as %s" % (UPDATER_EXE, expected))
     stop_session()
     xvfb = subprocess.Popen(["Xvfb", DISPLAY, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
@@ -176,14 +251,14 @@ def installer_bytes(size=None):
 class Case:
     """A fresh program folder and temp folder for one run."""
 
-    def __init__(self, host_exe=True):
+    def __init__(self, host_exe=True, app_name="app", temp_name="temp"):
         os.makedirs(os.path.join(STATE, "cases"), exist_ok=True)
         self.root = tempfile.mkdtemp(dir=os.path.join(STATE, "cases"))
-        self.app = os.path.join(self.root, "app")
-        self.temp = os.path.join(self.root, "temp")
+        self.app = os.path.join(self.root, app_name)
+        self.temp = os.path.join(self.root, temp_name)
         os.makedirs(self.app)
         os.makedirs(self.temp)
-        shutil.copy(os.path.join(BUILD, "Updater.exe"), self.app)
+        shutil.copy(UPDATER_EXE, self.app)
         if host_exe:
             shutil.copy(standin("OrvessaStandin.exe"), os.path.join(self.app, "Orvessa.exe"))
         self.work = os.path.join(self.temp, "kelvaport")
@@ -225,17 +300,21 @@ class Case:
         with open(log) as f:
             return [float(line.split()[1]) / 1000 for line in f if line.startswith("ran")]
 
-    def start(self, temp=None, winedebug=None):
+    def spawn(self, temp=None, winedebug=None, name="wine-stderr.txt"):
+        """Starts one more run of this case's program; its Popen."""
         temp_dir = temp if temp is not None else win_path(self.temp) + "\\"
         env = wine_env()
-        self.stderr_path = os.path.join(self.root, "wine-stderr.txt")
+        self.stderr_path = os.path.join(self.root, name)
         if winedebug:
             env["WINEDEBUG"] = winedebug
-        self.started = time.time()
         with open(self.stderr_path, "wb") as err:
-            self.proc = subprocess.Popen([WINE, standin("launcher.exe"), temp_dir,
-                                          win_path(os.path.join(self.app, "Updater.exe"))],
-                                         env=env, stdout=subprocess.DEVNULL, stderr=err, stdin=subprocess.DEVNULL)
+            return subprocess.Popen([WINE, standin("launcher.exe"), temp_dir,
+                                     win_path(os.path.join(self.app, "Updater.exe"))],
+                                    env=env, stdout=subprocess.DEVNULL, stderr=err, stdin=subprocess.DEVNULL)
+
+    def start(self, temp=None, winedebug=None):
+        self.started = time.time()
+        self.proc = self.spawn(temp, winedebug)
 
     def finish(self, timeout=120):
         code = self.proc.wait(timeout=timeout)
@@ -335,8 +414,10 @@ def main_session(argv):
         start_session()
     elif len(argv) > 1 and argv[1] == "stop":
         stop_session()
+    elif len(argv) > 1 and argv[1] == "describe":
+        print(describe())
     else:
-        print("usage: harness.py start|stop")
+        print("usage: harness.py start|stop|describe")
         return 2
     return 0
 

@@ -3,7 +3,7 @@ import os
 import shutil
 import unittest
 
-from harness import (E2ETest, MANIFEST_PATH, MANIFEST_URL, PROMPT_CAPTION, manifest, reg, standin,
+from harness import (RUNS_32BIT, E2ETest, loader_bits, MANIFEST_PATH, MANIFEST_URL, PROMPT_CAPTION, manifest, reg, standin,
                      swf_bytes)
 from standin_server import Route
 
@@ -28,6 +28,9 @@ class ManifestTest(E2ETest):
     def test_newer_version_is_offered(self):
         self.offer("1.1.0.12182")
         self.case.start()
+        self.case.wait_prompt()
+        # The program that shows the prompt is the build under test.
+        self.assertEqual(32 if RUNS_32BIT else 64, loader_bits("Updater.exe"))
         self.assert_offered()
 
     def test_text_order_not_numbers(self):

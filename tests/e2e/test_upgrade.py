@@ -3,7 +3,7 @@ import os
 import time
 import unittest
 
-from harness import (E2ETest, MANIFEST_PATH, installer_bytes, manifest, read_bytes, screenshot, wintool)
+from harness import (E2ETest, MANIFEST_PATH, PROMPT_CAPTION, installer_bytes, manifest, read_bytes, screenshot, wintool)
 from standin_server import Route
 
 WS_EX_TOPMOST = 0x8
@@ -11,6 +11,8 @@ WS_POPUP, WS_CAPTION, WS_SYSMENU = 0x80000000, 0x00C00000, 0x00080000
 DS_SETFONT, DS_FIXEDSYS = 0x40, 0x8
 WS_TABSTOP, WS_GROUP = 0x00010000, 0x00020000
 SETUP = "/setup.exe"
+SECOND_RUN_LIMIT = 1.0  # seconds a run that finds another running may take
+WINE_START = 1.0        # what starting any program through the launcher may cost here
 
 
 class UpgradeTest(E2ETest):
@@ -145,6 +147,34 @@ class UpgradeTest(E2ETest):
         self.assert_nothing_handed_over()
         # The transfer ran to its end; the file waits for the next run to remove it.
         self.assertEqual(self.installer, read_bytes(self.case.path("setup.exe")))
+
+    def test_one_run_at_a_time(self):
+        # Two runs started together: the one that finds the other running ends
+        # at once and touches nothing.
+        self.offer()
+        self.case.start_host()
+        self.case.start()
+        second = self.case.spawn(name="second-stderr.txt")
+        spawned = time.time()
+        runs = (self.case.proc, second)
+        while all(p.poll() is None for p in runs) and time.time() - spawned < 30:
+            time.sleep(0.05)
+        took = time.time() - spawned
+        ended = [p for p in runs if p.poll() is not None]
+        self.assertEqual(1, len(ended))
+        self.assertEqual(0, ended[0].returncode)
+        print("second run ended after %.2f s (Wine start-up included)" % took)
+        self.assertLess(took, SECOND_RUN_LIMIT + WINE_START)
+        self.case.wait_prompt()
+        time.sleep(0.5)
+        self.assertEqual(1, len([w for w in wintool("list") if w["title"] == PROMPT_CAPTION]))
+        self.case.answer_prompt("y")
+        for proc in (self.case.proc, second):
+            self.assertEqual(0, proc.wait(timeout=60))
+        self.wait_installer_ran()
+        time.sleep(1.5)  # a second start would have shown by now
+        self.assertEqual(1, len(self.case.installer_runs()))
+        self.assertEqual([MANIFEST_PATH, SETUP], self.server.paths())
 
     # helpers
 

@@ -69,7 +69,24 @@ TEST_F(DriverTest, StepsInOrder) {
       }
     }
     if (c.answer == 0) {
-      EXPECT_EQ(1u, fake.calls.size() - static_cast<size_t>(fake.IndexOf("MessageBox")));
+      // After the error box, only the run mutex is let go.
+      EXPECT_EQ(2u, fake.calls.size() - static_cast<size_t>(fake.IndexOf("MessageBox")));
+    }
+  }
+}
+
+TEST_F(DriverTest, OneRunAtATime) {
+  for (bool held : {false, true}) {
+    SCOPED_TRACE(held ? "another run holds the mutex" : "first run");
+    NextCase();
+    fake.mutexHeld = held;
+    EXPECT_EQ(1, RunUpdate(nullptr));
+    ASSERT_FALSE(fake.calls.empty());
+    EXPECT_EQ("TakeNamedMutex Local\\TarvelonMM.Orvessa.Updater.Run", fake.calls.front());
+    if (held) {
+      EXPECT_EQ(1u, fake.calls.size());  // no file, request or window
+    } else {
+      EXPECT_EQ("ReleaseNamedMutex", fake.calls.back());
     }
   }
 }

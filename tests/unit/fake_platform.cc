@@ -1,6 +1,7 @@
 #include "fake_platform.h"
 
 #include <string.h>
+#include <wchar.h>
 
 #include <algorithm>
 
@@ -21,6 +22,20 @@ std::string Narrow(const wchar_t* text) {
 }
 
 void Record(const std::string& call) { gFake->calls.push_back(call); }
+
+// UTF-8 to wide (the fake's paths are written in UTF-8).
+std::wstring Widen(const std::string& text) {
+  std::wstring out;
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+    wchar_t code = extra == 0 ? c : c & (0x3F >> extra);
+    for (int k = 1; k <= extra && i + k < text.size(); ++k) code = (code << 6) | (text[i + k] & 0x3F);
+    out += code;
+    i += 1 + extra;
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -59,24 +74,49 @@ int FakePlatform::IndexOf(const std::string& prefix) const {
 
 namespace platform {
 
-unsigned long ModuleFileName(char* buffer, unsigned long capacity) {
+Mutex TakeNamedMutex(const wchar_t* name) {
+  Record("TakeNamedMutex " + Narrow(name));
+  return gFake->mutexHeld ? nullptr : reinterpret_cast<Mutex>(0x66);
+}
+
+void ReleaseNamedMutex(Mutex) { Record("ReleaseNamedMutex"); }
+
+unsigned long ModuleFileName(wchar_t* buffer, unsigned long capacity) {
   Record("ModuleFileName");
-  const std::string& path = gFake->modulePath;
+  std::wstring path = Widen(gFake->modulePath);
   // Like Windows: a path that does not fit is cut to the buffer and the
   // answer is the buffer size.
   size_t count = std::min<size_t>(path.size(), capacity);
-  memcpy(buffer, path.data(), count);
-  if (count < capacity) buffer[count] = '\0';
+  wmemcpy(buffer, path.data(), count);
+  if (count < capacity) buffer[count] = L'\0';
   return static_cast<unsigned long>(count);
 }
 
-unsigned long TempDirectory(char* buffer, unsigned long capacity) {
+unsigned long TempDirectory(wchar_t* buffer, unsigned long capacity) {
   Record("TempDirectory");
-  const std::string& path = gFake->tempDir;
+  std::wstring path = Widen(gFake->tempDir);
   if (gFake->tempAnswer >= 0) return static_cast<unsigned long>(gFake->tempAnswer);
   if (path.size() + 1 > capacity) return static_cast<unsigned long>(path.size() + 1);
-  memcpy(buffer, path.c_str(), path.size() + 1);
+  wmemcpy(buffer, path.c_str(), path.size() + 1);
   return static_cast<unsigned long>(path.size());
+}
+
+unsigned long ShortPathName(const wchar_t* path, wchar_t* buffer, unsigned long capacity) {
+  auto found = gFake->shortNames.find(path);
+  if (found == gFake->shortNames.end()) return 0;
+  const std::wstring& name = found->second;
+  if (name.size() + 1 > capacity) return static_cast<unsigned long>(name.size() + 1);
+  wmemcpy(buffer, name.c_str(), name.size() + 1);
+  return static_cast<unsigned long>(name.size());
+}
+
+// The fake's code page holds ASCII only.
+int NarrowToAnsi(const wchar_t* text, char* buffer, unsigned long capacity, int* lossy) {
+  std::string narrow = Narrow(text);
+  *lossy = narrow.find('?') != std::string::npos && std::wstring(text).find(L'?') == std::wstring::npos;
+  if (narrow.size() + 1 > capacity) return 0;
+  memcpy(buffer, narrow.c_str(), narrow.size() + 1);
+  return 1;
 }
 
 int MakeDirectory(const char* path) {

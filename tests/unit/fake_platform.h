@@ -43,7 +43,9 @@ class FakePlatform {
 
   std::vector<std::string> calls;
 
-  // Kernel.
+  // Kernel. Paths are UTF-8; the code page holds ASCII only.
+  bool mutexHeld = false;  // another run holds the run mutex
+  std::map<std::wstring, std::wstring> shortNames;
   std::string modulePath = "C:\\App\\Updater.exe";
   std::string tempDir = "C:\\Temp\\";
   long tempAnswer = -1;  // overrides the answer of TempDirectory when >= 0

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "run/text.h"
+#include "shared/text.h"
 
 namespace {
 

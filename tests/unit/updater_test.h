@@ -7,7 +7,8 @@
 #include "fake_platform.h"
 #include "manifest/manifest.h"
 #include "run/run.h"
-#include "run/work_paths.h"
+#include "shared/run_state.h"
+#include "shared/work_paths.h"
 
 class UpdaterTest : public ::testing::Test {
  protected:

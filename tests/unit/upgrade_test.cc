@@ -1,6 +1,6 @@
 #include <string>
 
-#include "upgrade/download.h"
+#include "download/download.h"
 #include "upgrade/upgrade.h"
 #include "updater_test.h"
 

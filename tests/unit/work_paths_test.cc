@@ -83,6 +83,44 @@ TEST_F(WorkPathsTest, PreparesOrReports) {
   }
 }
 
+TEST_F(WorkPathsTest, FoldersTheCodePageCannotHoldGoByTheirShortNames) {
+  struct NarrowCase {
+    const char* name;
+    std::wstring path;
+    std::wstring shortName;  // empty: the volume has none
+    int answer;
+    std::string narrow;
+  };
+  const std::wstring lossy = L"C:\\Users\\\u4e34\u65f6\\";
+  const NarrowCase cases[] = {
+      {"held by the code page", L"C:\\Temp\\", L"C:\\TEMP\\", 1, "C:\\Temp\\"},
+      {"lossy, short name", lossy, L"C:\\Users\\____~MZA\\", 1, "C:\\Users\\____~MZA\\"},
+      {"lossy, no short name", lossy, L"", 0, ""},
+      {"lossy, short name lossy too", lossy, lossy, 0, ""},
+      {"lossy, short name too long", lossy, L"C:\\" + std::wstring(300, L'S') + L"\\", 0, ""},
+      {"held but too long", L"C:\\" + std::wstring(300, L'T') + L"\\", L"C:\\TTTTTT~1\\", 0, ""},
+  };
+  for (const NarrowCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    NextCase();
+    if (!c.shortName.empty()) fake.shortNames[c.path] = c.shortName;
+    char out[platform::kMaxPath];
+    memset(out, 'x', sizeof out);
+    EXPECT_EQ(c.answer, NarrowSystemPath(c.path.c_str(), out, sizeof out));
+    EXPECT_EQ(c.narrow, std::string(out));
+  }
+  // The whole preparation, with both folders named in characters the code page lacks.
+  NextCase();
+  fake.modulePath = "C:\\\xe7\xa8\x8b\xe5\xba\x8f\\Updater.exe";  // C:\程序\Updater.exe
+  fake.tempDir = "C:\\\xe4\xb8\xb4\xe6\x97\xb6\\";                  // C:\临时
+  fake.shortNames[L"C:\\\u7a0b\u5e8f\\Updater.exe"] = L"C:\\APP~1\\Updater.exe";
+  fake.shortNames[L"C:\\\u4e34\u65f6\\"] = L"C:\\TMP~1\\";
+  EXPECT_EQ(1, PrepareWorkPaths());
+  EXPECT_STREQ("C:\\APP~1\\Orvessa.exe", gWorkPaths.hostExePath);
+  EXPECT_STREQ("C:\\TMP~1\\kelvaport\\", gWorkPaths.workDir);
+  EXPECT_EQ(1, gWorkPaths.shortNameUsed);
+}
+
 TEST_F(WorkPathsTest, StaleInstallerThatCannotBeRemovedIsNoFailure) {
   fake.dirs.insert("C:\\Temp\\kelvaport\\");
   fake.files["C:\\Temp\\kelvaport\\setup.exe"] = "MZ";

@@ -1,4 +1,4 @@
-#include "run/text.h"
+#include "shared/text.h"
 
 #include <string.h>
 

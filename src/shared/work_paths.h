@@ -8,6 +8,7 @@ struct WorkPaths {
   char workDir[platform::kMaxPath];        // always ends in a backslash
   char installerPath[platform::kMaxPath];  // workDir + "setup.exe"
   char contentPath[platform::kMaxPath];    // workDir + "mnMain.swf"
+  int shortNameUsed;                       // a folder is known by its 8.3 name
 };
 
 extern WorkPaths gWorkPaths;
@@ -15,3 +16,8 @@ extern WorkPaths gWorkPaths;
 // Makes sure the work directory exists and removes a stale installer from it.
 // 0 when it cannot be created; the user has then been told with an error box.
 int PrepareWorkPaths();
+
+// A path the system answered in wide form, as the narrow path the run works
+// with: its ANSI form when the code page holds every character, otherwise its
+// short (8.3) form when that one converts whole. Empty and 0 when neither fits.
+int NarrowSystemPath(const wchar_t* path, char* out, size_t capacity);

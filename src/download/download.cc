@@ -1,4 +1,4 @@
-#include "upgrade/download.h"
+#include "download/download.h"
 
 #include <string.h>
 

@@ -1,0 +1,3 @@
+#include "shared/run_state.h"
+
+UpdateRunState gRunState;
