@@ -2,12 +2,21 @@
 
 #include <string.h>
 
-// Only OnProgress does any work; the delegate lives on the caller's stack for
-// the length of the download call and is never counted or handed out.
+#include "download/watchdog.h"
+
+// OnProgress drives the bar and feeds the watchdog; OnStartBinding keeps the
+// binding so that the watchdog can abort it. The delegate lives on the
+// caller's stack for the length of the download call and is never counted or
+// handed out.
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::QueryInterface(REFIID, void**) { return E_NOTIMPL; }
 ULONG STDMETHODCALLTYPE DownLoadDelegate::AddRef() { return static_cast<ULONG>(E_NOTIMPL); }
 ULONG STDMETHODCALLTYPE DownLoadDelegate::Release() { return static_cast<ULONG>(E_NOTIMPL); }
-HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnStartBinding(DWORD, IBinding*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnStartBinding(DWORD, IBinding* started) {
+  if (!started || binding) return S_OK;  // the first binding is the one to watch
+  platform::HoldBinding(started);
+  binding = started;
+  return S_OK;
+}
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::GetPriority(LONG*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnLowResource(DWORD) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
@@ -16,6 +25,8 @@ HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnDataAvailable(DWORD, DWORD, FORMAT
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
 
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) {
+  lastLife = platform::TickCount();
+  progressSeen = 1;
   lastProgress = progress;
   if (progressMax > largestMax) largestMax = progressMax;
   // After a cancel the window is gone and the lookup finds nothing.
@@ -45,7 +56,19 @@ int StartsWithSignature(const char* path, const FileSignature& signature) {
 
 int DownloadWhole(const char* url, const char* path, DownLoadDelegate* delegate,
                   const FileSignature& signature) {
-  platform::Result result = platform::DownloadToFile(url, path, delegate);
+  platform::Result result;
+  {
+    TransferWatchdog watchdog(delegate, url, path);
+    result = platform::DownloadToFile(url, path, delegate);
+  }  // the watch has ended here
+  void* binding = delegate->binding;
+  delegate->binding = nullptr;
+  if (binding) platform::ReleaseBinding(binding);
+  if (delegate->stalled) {
+    platform::RemoveFile(path);
+    platform::DeleteCacheEntry(url);
+    return 0;
+  }
   long long size = platform::FileSize(path);
   // The platform may answer success for an error page or a cut transfer:
   // also hold the file against the announced length and its signature.

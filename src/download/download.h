@@ -33,6 +33,12 @@ class DownLoadDelegate : public IBindStatusCallback {
   platform::Window window;
   unsigned long lastProgress = 0;  // bytes received at the last notification
   unsigned long largestMax = 0;    // largest total the server announced
+
+  // Shared with the download's watchdog thread (see watchdog.h).
+  void* volatile binding = nullptr;          // IBinding, held from OnStartBinding until the call returned
+  volatile unsigned long lastLife = 0;       // TickCount of the last progress report
+  volatile long progressSeen = 0;            // a first progress report has come
+  volatile long stalled = 0;                 // the watchdog gave up on the transfer
 };
 
 // A signature a downloaded file must begin with.
@@ -43,6 +49,7 @@ struct FileSignature {
 
 // Downloads `url` to `path` through `delegate` and answers 1 only when the
 // call succeeded, the file is as long as the platform announced and begins
-// with one of the signature's prefixes. Anything else removes the file.
+// with one of the signature's prefixes. Anything else removes the file. A
+// transfer that stops receiving is abandoned (see watchdog.h).
 int DownloadWhole(const char* url, const char* path, DownLoadDelegate* delegate,
                   const FileSignature& signature);

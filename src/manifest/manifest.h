@@ -17,6 +17,9 @@ extern UpdateManifest gManifest;
 const unsigned long kManifestCap = 64 * 1024;
 // Connect, send and receive timeout of the manifest request.
 const unsigned long kManifestTimeoutMs = 10000;
+// The whole body must have arrived within this after the request was made; a
+// server that trickles counts as no manifest.
+const unsigned long kManifestDeadlineMs = 30000;
 
 // Fills gManifest from a zero-terminated document.
 void ReadManifest(const char* text);

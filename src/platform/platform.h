@@ -15,6 +15,9 @@ typedef void* File;
 typedef void* RegKey;
 typedef void* Internet;
 typedef void* Mutex;
+typedef void* Thread;
+typedef void* Event;
+typedef void* Process;
 typedef long Result;  // HRESULT
 
 const size_t kMaxPath = 260;  // MAX_PATH, terminator included
@@ -71,6 +74,25 @@ long long FileSize(const char* path);
 long ReadFileHead(const char* path, unsigned char* buffer, unsigned long capacity);
 LocalTime CurrentLocalTime();
 void Pause(unsigned long milliseconds);
+unsigned long TickCount();  // milliseconds, wraps after 49 days: compare differences only
+
+// --- Threads (the download watchdog only) ---
+// Runs `job(context)` on a new thread; null when none could be started.
+Thread StartThread(void (*job)(void* context), void* context);
+void JoinThread(Thread thread);  // waits for the job to return, then closes
+Event NewEvent();                // manual reset, not signalled; null on failure
+void SignalEvent(Event event);
+int WaitEvent(Event event, unsigned long milliseconds);  // 1 when signalled
+void CloseEvent(Event event);
+// Ends this process at once with exit status 0; a last resort when a
+// transfer cannot be stopped.
+void EndProcessNow();
+
+// --- Processes ---
+// The process that owns a window, opened only to wait for its end.
+Process OpenWindowProcess(Window window);
+int WaitProcessEnd(Process process, unsigned long milliseconds);  // 1 when it ended
+void CloseProcess(Process process);
 
 // --- Registry (HKEY_CURRENT_USER only) ---
 // Opens the key, creating it when missing, with read and write access.
@@ -88,6 +110,9 @@ Internet OpenSession(const wchar_t* agent);  // direct access, no proxy
 Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeoutMs);
 // HTTP_QUERY_CONTENT_LENGTH as text; `byteCapacity` is the room in bytes.
 int QueryContentLength(Internet request, wchar_t* text, unsigned long byteCapacity);
+// Bytes that can be read now without waiting for more; waits (up to the
+// receive timeout) for the first when none are there. 0 at the end.
+int AvailableInternet(Internet request, unsigned long* available);
 int ReadInternet(Internet request, void* buffer, unsigned long size, unsigned long* read);
 void CloseInternet(Internet handle);
 
@@ -95,6 +120,13 @@ void CloseInternet(Internet handle);
 // URLDownloadToFileA with no caller object; `callback` is an
 // IBindStatusCallback* or null.
 Result DownloadToFile(const char* url, const char* path, void* callback);
+// IBinding handed to a status callback: keep it, stop its transfer (from any
+// thread), let it go.
+void HoldBinding(void* binding);
+void AbortBinding(void* binding);
+void ReleaseBinding(void* binding);
+// Drops the internet cache's copy of a download.
+void DeleteCacheEntry(const char* url);
 
 // --- version.dll ---
 unsigned long VersionInfoSize(const char* path);
@@ -104,7 +136,9 @@ int FixedFileVersion(void* block, unsigned long* mostSignificant, unsigned long*
 
 // --- User interface ---
 Window FindTopWindow(const wchar_t* title);  // exact title, any class
-void SendClose(Window window);  // WM_CLOSE, waits for the send to return
+// WM_CLOSE, waiting at most `timeoutMs` for the window to handle it, and not
+// at all when its thread is hung.
+void SendClose(Window window, unsigned long timeoutMs);
 int ShowMessageBox(Window owner, const wchar_t* text, const wchar_t* caption, unsigned style);
 // wsprintfW with one int argument; `buffer` holds at least 1024 characters.
 int FormatWithInt(wchar_t* buffer, const wchar_t* format, int value);

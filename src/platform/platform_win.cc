@@ -102,6 +102,63 @@ LocalTime CurrentLocalTime() {
 
 void Pause(unsigned long milliseconds) { ::Sleep(milliseconds); }
 
+unsigned long TickCount() { return ::GetTickCount(); }
+
+namespace {
+
+struct ThreadStart {
+  void (*job)(void*);
+  void* context;
+};
+
+DWORD WINAPI ThreadThunk(void* parameter) {
+  ThreadStart start = *static_cast<ThreadStart*>(parameter);
+  ::HeapFree(::GetProcessHeap(), 0, parameter);
+  start.job(start.context);
+  return 0;
+}
+
+}  // namespace
+
+Thread StartThread(void (*job)(void* context), void* context) {
+  ThreadStart* start = static_cast<ThreadStart*>(::HeapAlloc(::GetProcessHeap(), 0, sizeof(ThreadStart)));
+  if (!start) return nullptr;
+  start->job = job;
+  start->context = context;
+  HANDLE thread = ::CreateThread(nullptr, /*dwStackSize=*/64 * 1024, ThreadThunk, start, 0, nullptr);
+  if (!thread) ::HeapFree(::GetProcessHeap(), 0, start);
+  return thread;
+}
+
+void JoinThread(Thread thread) {
+  ::WaitForSingleObject(thread, INFINITE);
+  ::CloseHandle(thread);
+}
+
+Event NewEvent() { return ::CreateEventW(nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE, nullptr); }
+
+void SignalEvent(Event event) { ::SetEvent(event); }
+
+int WaitEvent(Event event, unsigned long milliseconds) {
+  return ::WaitForSingleObject(event, milliseconds) == WAIT_OBJECT_0;
+}
+
+void CloseEvent(Event event) { ::CloseHandle(event); }
+
+void EndProcessNow() { ::TerminateProcess(::GetCurrentProcess(), 0); }
+
+Process OpenWindowProcess(Window window) {
+  DWORD processId = 0;
+  ::GetWindowThreadProcessId(Hwnd(window), &processId);
+  return processId ? ::OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr;
+}
+
+int WaitProcessEnd(Process process, unsigned long milliseconds) {
+  return ::WaitForSingleObject(process, milliseconds) == WAIT_OBJECT_0;
+}
+
+void CloseProcess(Process process) { ::CloseHandle(process); }
+
 RegKey OpenOrCreateUserKey(const wchar_t* subKey) {
   HKEY key = nullptr;
   LONG status = ::RegCreateKeyExW(HKEY_CURRENT_USER, subKey, /*Reserved=*/0, /*lpClass=*/nullptr,
@@ -176,6 +233,13 @@ int QueryContentLength(Internet request, wchar_t* text, unsigned long byteCapaci
   return ::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &length, /*lpdwIndex=*/nullptr) != FALSE;
 }
 
+int AvailableInternet(Internet request, unsigned long* available) {
+  DWORD count = 0;
+  BOOL ok = ::InternetQueryDataAvailable(request, &count, /*dwFlags=*/0, /*dwContext=*/0);
+  *available = count;
+  return ok != FALSE;
+}
+
 int ReadInternet(Internet request, void* buffer, unsigned long size, unsigned long* read) {
   DWORD count = 0;
   BOOL ok = ::InternetReadFile(request, buffer, size, &count);
@@ -189,6 +253,14 @@ Result DownloadToFile(const char* url, const char* path, void* callback) {
   return ::URLDownloadToFileA(/*pCaller=*/nullptr, url, path, /*dwReserved=*/0,
                               static_cast<IBindStatusCallback*>(callback));
 }
+
+void HoldBinding(void* binding) { static_cast<IBinding*>(binding)->AddRef(); }
+
+void AbortBinding(void* binding) { static_cast<IBinding*>(binding)->Abort(); }
+
+void ReleaseBinding(void* binding) { static_cast<IBinding*>(binding)->Release(); }
+
+void DeleteCacheEntry(const char* url) { ::DeleteUrlCacheEntryA(url); }
 
 unsigned long VersionInfoSize(const char* path) {
   DWORD handle = 0;
@@ -212,7 +284,10 @@ int FixedFileVersion(void* block, unsigned long* mostSignificant, unsigned long*
 
 Window FindTopWindow(const wchar_t* title) { return ::FindWindowW(/*lpClassName=*/nullptr, title); }
 
-void SendClose(Window window) { ::SendMessageW(Hwnd(window), WM_CLOSE, 0, 0); }
+void SendClose(Window window, unsigned long timeoutMs) {
+  DWORD_PTR answer = 0;
+  ::SendMessageTimeoutW(Hwnd(window), WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &answer);
+}
 
 int ShowMessageBox(Window owner, const wchar_t* text, const wchar_t* caption, unsigned style) {
   return ::MessageBoxW(Hwnd(owner), text, caption, style);

@@ -14,8 +14,16 @@ int PromptForUpgrade() {
 void HandOverToInstaller() {
   platform::Window host = platform::FindTopWindow(outside::kHostWindowTitle);
   if (host) {
-    platform::SendClose(host);
-    platform::Pause(1000);
+    // The process is found before the close: afterwards the window is gone.
+    platform::Process process = platform::OpenWindowProcess(host);
+    platform::SendClose(host, kCloseSendLimitMs);
+    unsigned long sent = platform::TickCount();
+    if (process) {
+      platform::WaitProcessEnd(process, kHostExitLimitMs);
+      platform::CloseProcess(process);
+    }
+    unsigned long waited = platform::TickCount() - sent;
+    if (waited < kHandOverPauseMs) platform::Pause(kHandOverPauseMs - waited);
   }
   platform::OpenWithShell(gWorkPaths.installerPath);
 }

@@ -10,11 +10,19 @@ const int kProgressTemplateId = 129;
 const int kCancelId = 2;
 const int kStatusLineId = 1001;
 
+// The hand-over: how long the host may take to handle WM_CLOSE, how long its
+// process may take to end after it, and the least pause before the installer
+// starts.
+const unsigned long kCloseSendLimitMs = 10000;
+const unsigned long kHostExitLimitMs = 15000;
+const unsigned long kHandOverPauseMs = 1000;
+
 // 1 when the user accepted (or, for a forced upgrade, acknowledged).
 int PromptForUpgrade();
 
-// Closes the host application, waits a second when it was running, and starts
-// the installer.
+// Closes the host application, waits for its process to end (at least a
+// second, at most kHostExitLimitMs) when it was running, and starts the
+// installer.
 void HandOverToInstaller();
 
 // Creates, places and shows the progress window; its handle goes to

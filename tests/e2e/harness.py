@@ -85,6 +85,20 @@ def loader_bits(exe_name):
     return None
 
 
+def product_limit(name):
+    """A time limit of the product, in seconds, read from its own source
+    (`const unsigned long NAME = N;` in milliseconds), so that the tests wait
+    exactly as long as the program may."""
+    import re
+    for folder, _, files in os.walk(os.path.join(ROOT, "src")):
+        for file in files:
+            with open(os.path.join(folder, file), encoding="utf-8") as f:
+                found = re.search(r"\b%s = (\d+)" % name, f.read())
+            if found:
+                return int(found.group(1)) / 1000.0
+    raise KeyError(name)
+
+
 def floor_program(name):
     """A floor program of the same kind as the Updater.exe under test."""
     return os.path.join(PRODUCT_BUILD, "standins", name)

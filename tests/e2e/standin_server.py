@@ -1,7 +1,8 @@
 """A scriptable stand-in update server on 127.0.0.1 (standard library only).
 
 Each path answers as its Route says: status, body, a true, false or missing
-Content-Length, pieces with delays, a close halfway, or no answer at all.
+Content-Length, pieces with delays (a trickle), a close halfway, silence after
+part of the body (a stall), or no answer at all.
 Every request is logged with its headers.
 """
 import http.server
@@ -12,7 +13,7 @@ import time
 
 class Route:
     def __init__(self, body=b"", status=200, length="auto", piece=None, delay=0.0,
-                 close_after=None, never_answer=False, content_type="application/octet-stream"):
+                 close_after=None, never_answer=False, stall_after=None, content_type="application/octet-stream"):
         self.body = body
         self.status = status
         self.length = length          # "auto", an int (may lie), or None (no header)
@@ -20,6 +21,7 @@ class Route:
         self.delay = delay            # seconds before each piece
         self.close_after = close_after  # drop the connection after this many body bytes
         self.never_answer = never_answer
+        self.stall_after = stall_after  # send this many body bytes, then nothing (the connection stays open)
         self.content_type = content_type
 
 
@@ -49,6 +51,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Connection", "close")
         self.end_headers()
         body = route.body if route.close_after is None else route.body[:route.close_after]
+        if route.stall_after is not None:
+            body = body[:route.stall_after]
         piece = route.piece or max(len(body), 1)
         try:
             for start in range(0, len(body), piece):
@@ -57,6 +61,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(body[start:start + piece])
                 self.wfile.flush()
             entry["finished"] = time.time()  # the last byte was handed to the socket
+            if route.stall_after is not None:
+                server.stop_event.wait(600)
         except (BrokenPipeError, ConnectionResetError):
             pass
         self.close_connection = True

@@ -15,6 +15,11 @@ from standin_server import Route
 
 RESULTS = []
 OLD_SWF = b"FWS old content"
+STALL_LIMIT = harness.product_limit("kStallLimitMs")
+ABORT_GRACE = harness.product_limit("kAbortGraceMs")
+MANIFEST_DEADLINE = harness.product_limit("kManifestDeadlineMs")
+RECEIVE_TIMEOUT = harness.product_limit("kManifestTimeoutMs")
+MARGIN = 15  # Wine start-up, the request before the stall, the last look of the watchdog
 
 
 def setUpModule():
@@ -172,6 +177,31 @@ class FaultTest(E2ETest):
         self.case.wait_for(lambda: os.path.getsize(out) > 0, 20, "the lock")
         self.run_fault("setup.exe locked by another process", self.routes(), answer_prompt=True,
                        setup_left=b"MZ locked old installer")
+
+    def test_content_stalls(self):
+        self.run_fault("content stalls after part of its body",
+                       self.routes(content=Route(swf_bytes(size=200000), stall_after=50000), version="1.1.0.12181"),
+                       time_limit=STALL_LIMIT + MARGIN)
+        self.assertEqual(OLD_SWF, read_bytes(self.case.path("mnMain.swf")))
+        self.assertIsNone(reg_query("swfUpdate"))
+
+    def test_installer_stalls(self):
+        self.run_fault("installer stalls after part of its body",
+                       self.routes(installer=Route(installer_bytes(400000), stall_after=100000)), answer_prompt=True,
+                       time_limit=STALL_LIMIT + MARGIN)
+
+    def test_installer_server_silent(self):
+        # Only the connection's own reports come, then nothing; should the abort
+        # not end the call, the process ends after a further grace.
+        self.run_fault("installer request accepted, never answered",
+                       self.routes(installer=Route(never_answer=True)), answer_prompt=True,
+                       time_limit=STALL_LIMIT + ABORT_GRACE + MARGIN)
+
+    def test_manifest_trickles(self):
+        body = manifest(url=self.server.url("/setup.exe"))
+        self.run_fault("manifest trickles, a byte every 2 s",
+                       self.routes(Route(body, piece=1, delay=2.0)),
+                       time_limit=MANIFEST_DEADLINE + RECEIVE_TIMEOUT + MARGIN)
 
     def test_stamp_of_wrong_type(self):
         reg("add", REG_KEY, "/v", "swfUpdateTime", "/t", "REG_DWORD", "/d", "5", "/f")

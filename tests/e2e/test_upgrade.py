@@ -3,6 +3,7 @@ import os
 import time
 import unittest
 
+import harness
 from harness import (E2ETest, MANIFEST_PATH, PROMPT_CAPTION, installer_bytes, manifest, read_bytes, screenshot, wintool)
 from standin_server import Route
 
@@ -12,6 +13,8 @@ DS_SETFONT, DS_FIXEDSYS = 0x40, 0x8
 WS_TABSTOP, WS_GROUP = 0x00010000, 0x00020000
 SETUP = "/setup.exe"
 SECOND_RUN_LIMIT = 1.0  # seconds a run that finds another running may take
+CLOSE_SEND_LIMIT = harness.product_limit("kCloseSendLimitMs")
+HOST_EXIT_LIMIT = harness.product_limit("kHostExitLimitMs")
 WINE_START = 1.0        # what starting any program through the launcher may cost here
 
 
@@ -113,6 +116,41 @@ class UpgradeTest(E2ETest):
         self.wait_installer_ran()
         self.assertIn("WM_CLOSE", self.case.host_events())
         self.assertTrue(self.case.host_running())
+
+    def test_hung_host_waits_only_the_bounds(self):
+        self.offer()
+        self.case.start_host("--hang")
+        self.case.start()
+        self.case.answer_prompt("y")
+        self.assertEqual(0, self.case.finish(timeout=CLOSE_SEND_LIMIT + HOST_EXIT_LIMIT + 60))
+        ran = self.wait_installer_ran()
+        waited = ran - self.case.prompt_seen
+        print("hung host: installer started %.1f s after the prompt was answered" % waited)
+        self.assertGreaterEqual(waited, HOST_EXIT_LIMIT)  # it waited for the host's end, to the bound
+        self.assertLess(waited, CLOSE_SEND_LIMIT + HOST_EXIT_LIMIT + 5)
+        self.assertTrue(self.case.host_running())
+
+    def test_slow_host_is_waited_for(self):
+        self.offer()
+        self.case.start_host("--slow-exit", "3000")
+        self.case.start()
+        self.case.answer_prompt("y")
+        self.assertEqual(0, self.case.finish())
+        ran = self.wait_installer_ran()
+        events = self.case.host_events()
+        self.assertGreaterEqual(events["exit"] - events["WM_CLOSE"], 3.0)
+        self.assertGreater(ran, events["exit"])  # not before the host had ended
+        self.assertLess(ran - events["exit"], 2.0)
+
+    def test_slow_but_steady_installer_is_not_cut(self):
+        # 8 KiB every 2.5 s for about 30 s: slow, but never quiet for long.
+        self.offer(size=100000, piece=8192, delay=2.5)
+        self.case.start()
+        self.case.answer_prompt("y")
+        self.assertEqual(0, self.case.finish(timeout=120))
+        self.wait_installer_ran()
+        self.assertGreater(self.case.elapsed, 25)
+        self.assertEqual(self.installer, read_bytes(self.case.path("setup.exe")))
 
     def check_failed_download(self, route=None, url=None):
         self.offer(installer=route)

@@ -172,6 +172,46 @@ long ReadFileHead(const char* path, unsigned char* buffer, unsigned long capacit
 
 LocalTime CurrentLocalTime() { return gFake->now; }
 
+unsigned long TickCount() { return gFake->tick; }
+
+Thread StartThread(void (*job)(void* context), void* context) {
+  Record("StartThread");
+  gFake->threadJob = job;
+  gFake->threadContext = context;
+  return reinterpret_cast<Thread>(0x88);
+}
+
+void JoinThread(Thread) {
+  Record("JoinThread");
+  gFake->threadJob = nullptr;
+}
+
+Event NewEvent() { return reinterpret_cast<Event>(0x99); }
+void SignalEvent(Event) {}
+void CloseEvent(Event) {}
+
+int WaitEvent(Event, unsigned long) {
+  if (gFake->watchLooks <= 0) return 1;
+  --gFake->watchLooks;
+  return 0;
+}
+
+void EndProcessNow() { Record("EndProcessNow"); }
+
+Process OpenWindowProcess(Window window) {
+  Record("OpenWindowProcess");
+  return gFake->hostProcess && gFake->topWindows.count(L"Orvessa") && window ? reinterpret_cast<Process>(0x44) : nullptr;
+}
+
+int WaitProcessEnd(Process, unsigned long milliseconds) {
+  Record("WaitProcessEnd " + std::to_string(milliseconds));
+  unsigned long took = std::min(gFake->hostExitMs, milliseconds);
+  gFake->tick += took;
+  return gFake->hostExitMs <= milliseconds;
+}
+
+void CloseProcess(Process) { Record("CloseProcess"); }
+
 void Pause(unsigned long milliseconds) {
   Record("Pause " + std::to_string(milliseconds));
   gFake->pauses.push_back(milliseconds);
@@ -230,8 +270,14 @@ int QueryContentLength(Internet, wchar_t* text, unsigned long byteCapacity) {
   return 1;
 }
 
+int AvailableInternet(Internet, unsigned long* available) {
+  *available = gFake->pieces.empty() ? 0 : static_cast<unsigned long>(gFake->pieces.front().size());
+  return 1;
+}
+
 int ReadInternet(Internet, void* buffer, unsigned long size, unsigned long* read) {
   Record("ReadInternet");
+  gFake->tick += gFake->msPerRead;
   int index = gFake->reads++;
   gFake->largestReadRequest = std::max<size_t>(gFake->largestReadRequest, size);
   if (index == gFake->failReadAt) return 0;
@@ -256,14 +302,32 @@ Result DownloadToFile(const char* url, const char* path, void* callback) {
   if (found == gFake->downloads.end()) return static_cast<Result>(0x800C0008L);
   FakeDownload& download = found->second;
   IBindStatusCallback* status = static_cast<IBindStatusCallback*>(callback);
+  if (status) status->OnStartBinding(0, reinterpret_cast<IBinding*>(0xB1));
   bool first = true;
   for (auto& step : download.progress) {
     if (status) status->OnProgress(step.first, step.second, 0, nullptr);
     if (first && gFake->duringDownload) gFake->duringDownload(url);  // mid-transfer
+    if (first && download.stallMs) {
+      // The server goes quiet: time passes with no report, and the watchdog looks once.
+      gFake->tick += download.stallMs;
+      gFake->watchLooks = 1;
+      if (gFake->threadJob) gFake->threadJob(gFake->threadContext);
+      if (gFake->Called("AbortBinding")) {
+        if (!gFake->locked.count(path)) gFake->files[path] = download.bytes.substr(0, download.bytes.size() / 2);
+        return static_cast<Result>(0x80004004L);  // E_ABORT
+      }
+    }
     first = false;
   }
   if (download.writesFile && !gFake->locked.count(path)) gFake->files[path] = download.bytes;
   return download.result;
+}
+
+void HoldBinding(void*) { Record("HoldBinding"); }
+void AbortBinding(void*) { Record("AbortBinding"); }
+void ReleaseBinding(void*) { Record("ReleaseBinding"); }
+
+void DeleteCacheEntry(const char* url) { Record(std::string("DeleteCacheEntry ") + url);
 }
 
 unsigned long VersionInfoSize(const char* path) {
@@ -288,8 +352,8 @@ Window FindTopWindow(const wchar_t* title) {
   return found == gFake->topWindows.end() ? nullptr : found->second;
 }
 
-void SendClose(Window window) {
-  Record("SendClose");
+void SendClose(Window window, unsigned long timeoutMs) {
+  Record("SendClose " + std::to_string(timeoutMs));
   gFake->destroyed.insert(window);
 }
 

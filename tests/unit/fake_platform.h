@@ -21,6 +21,7 @@ struct FakeDownload {
   std::string bytes;
   bool writesFile = true;
   std::vector<std::pair<unsigned long, unsigned long>> progress;  // (progress, max)
+  unsigned long stallMs = 0;  // silence after the first report, before the rest
 };
 
 struct FakeBox {
@@ -57,6 +58,11 @@ class FakePlatform {
   unsigned lastError = 0;
   platform::LocalTime now = {2013, 1, 5, 9, 7, 3};
   std::vector<unsigned long> pauses;
+  unsigned long tick = 1000;  // TickCount
+  // The watchdog thread: kept, not run; a stalled download runs it for `watchLooks` looks.
+  void (*threadJob)(void*) = nullptr;
+  void* threadContext = nullptr;
+  int watchLooks = 0;
 
   // Registry.
   bool keyAvailable = true;
@@ -72,6 +78,7 @@ class FakePlatform {
   size_t largestReadRequest = 0;
   std::wstring agent, url;
   unsigned long timeout = 0;
+  unsigned long msPerRead = 0;  // time each read takes
 
   // urlmon.
   std::map<std::string, FakeDownload> downloads;
@@ -97,6 +104,8 @@ class FakePlatform {
   unsigned long barMax = 0, barPos = 0;
   int barRepaints = 0;
   std::vector<std::string> shellOpened;
+  bool hostProcess = true;        // the host window's process can be opened
+  unsigned long hostExitMs = 0;   // how long the host takes to end after WM_CLOSE
 
 };
 

@@ -169,6 +169,20 @@ TEST_F(ManifestTest, FetchReadsWholeBodyOrNothing) {
       {"404 page", [](FakePlatform& f) { f.ServeManifest("<html><h1>404 Not Found</h1></html>"); }, 0, ""},
       {"offer without installer url",
        [](FakePlatform& f) { f.ServeManifest("<version>9</version><flag>0</flag>"); }, 0, "9"},
+      {"trickle within the deadline",
+       [](FakePlatform& f) {
+         f.ServeManifest(kOffer);
+         f.pieces = {kOffer.substr(0, 5), kOffer.substr(5, 5), kOffer.substr(10)};
+         f.msPerRead = kManifestDeadlineMs / 4;
+       },
+       1, "1.1.0.12182"},
+      {"trickle past the deadline",
+       [](FakePlatform& f) {
+         f.ServeManifest(kOffer);
+         f.pieces = {kOffer.substr(0, 5), kOffer.substr(5, 5), kOffer.substr(10, 5), kOffer.substr(15)};
+         f.msPerRead = kManifestDeadlineMs / 3;
+       },
+       0, ""},
       {"session fails", [](FakePlatform& f) { f.sessionOpens = false; }, 0, ""},
       {"address fails", [](FakePlatform& f) { f.urlOpens = false; }, 0, ""},
   };

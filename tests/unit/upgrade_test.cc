@@ -1,6 +1,7 @@
 #include <string>
 
 #include "download/download.h"
+#include "download/watchdog.h"
 #include "upgrade/upgrade.h"
 #include "updater_test.h"
 
@@ -123,7 +124,7 @@ TEST_F(UpgradeTest, ProgressDrivesTheBar) {
   EXPECT_EQ(3000000ul, fake.barPos);
 }
 
-TEST_F(UpgradeTest, DelegateRefusesEverythingButProgress) {
+TEST_F(UpgradeTest, DelegateRefusesEverythingButProgressAndTheBinding) {
   DownLoadDelegate delegate(nullptr);
   IBindStatusCallback* callback = &delegate;
   GUID iid = {};
@@ -132,7 +133,7 @@ TEST_F(UpgradeTest, DelegateRefusesEverythingButProgress) {
   EXPECT_EQ(nullptr, object);
   EXPECT_EQ(static_cast<ULONG>(E_NOTIMPL), callback->AddRef());
   EXPECT_EQ(static_cast<ULONG>(E_NOTIMPL), callback->Release());
-  EXPECT_EQ(E_NOTIMPL, callback->OnStartBinding(0, nullptr));
+  EXPECT_EQ(S_OK, callback->OnStartBinding(0, nullptr));
   EXPECT_EQ(E_NOTIMPL, callback->GetPriority(nullptr));
   EXPECT_EQ(E_NOTIMPL, callback->OnLowResource(0));
   EXPECT_EQ(E_NOTIMPL, callback->OnStopBinding(0, nullptr));
@@ -166,6 +167,14 @@ TEST_F(UpgradeTest, InstallerMustArriveWholeAndRunnable) {
          f.downloads[kSetupUrl].result = static_cast<long>(0x800C0008L);
        }, 0},
       {"one byte", [](FakePlatform& f) { f.ServeDownload(kSetupUrl, "M"); }, 0},
+      {"stalled past the limit", [](FakePlatform& f) {
+         f.ServeDownload(kSetupUrl, kExe);
+         f.downloads[kSetupUrl].stallMs = kStallLimitMs;
+       }, 0},
+      {"quiet, but not for long enough", [](FakePlatform& f) {
+         f.ServeDownload(kSetupUrl, kExe);
+         f.downloads[kSetupUrl].stallMs = kStallLimitMs - 1;
+       }, 1},
   };
   for (const DownloadCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -176,15 +185,68 @@ TEST_F(UpgradeTest, InstallerMustArriveWholeAndRunnable) {
     EXPECT_EQ(nullptr, gRunState.progressWindow);
     EXPECT_TRUE(fake.destroyed.count(fake.dialog));
     EXPECT_EQ(L"正在下载安装程序...", fake.texts[FakeWindow(0x1000 + kStatusLineId)]);
+    // The watch ends before the binding is let go; an abandoned transfer leaves no cached copy.
+    if (fake.Called("HoldBinding")) {
+      EXPECT_LT(fake.IndexOf("JoinThread"), fake.IndexOf("ReleaseBinding"));
+    }
+    EXPECT_EQ(fake.Called("AbortBinding"), fake.Called(std::string("DeleteCacheEntry ") + kSetupUrl));
   }
 }
 
-TEST_F(UpgradeTest, HandOverClosesHostThenWaitsThenStarts) {
-  fake.topWindows[L"Orvessa"] = FakeWindow(0x43);
-  HandOverToInstaller();
-  EXPECT_EQ(std::vector<std::string>({"FindTopWindow Orvessa", "SendClose", "Pause 1000",
-                                      std::string("OpenWithShell ") + kInstaller}),
-            fake.calls);
+TEST_F(UpgradeTest, WatchdogVerdicts) {
+  struct VerdictCase {
+    const char* name;
+    unsigned long now, lastLife;
+    int abortable, aborted;
+    unsigned long abortedAt;
+    WatchVerdict verdict;
+  };
+  const VerdictCase cases[] = {
+      {"receiving", 70000, 69000, 1, 0, 0, kKeepWaiting},
+      {"quiet below the limit", 70000, 70000 - kStallLimitMs + 1, 1, 0, 0, kKeepWaiting},
+      {"stalled", 70000, 70000 - kStallLimitMs, 1, 0, 0, kAbortTransfer},
+      {"stalled before any report", 70000, 70000 - kStallLimitMs, 0, 0, 0, kEndProcess},
+      {"stalled across the tick wrap", 100, 0xFFFFFFFFul - kStallLimitMs + 101, 1, 0, 0, kAbortTransfer},
+      {"aborted, waiting for the call", 80000, 10000, 1, 1, 75000, kKeepWaiting},
+      {"abort did not end the call", 80000, 10000, 1, 1, 80000 - kAbortGraceMs, kEndProcess},
+  };
+  for (const VerdictCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.verdict, JudgeTransfer(c.now, c.lastLife, c.abortable, c.aborted, c.abortedAt));
+  }
+}
+
+TEST_F(UpgradeTest, HandOverClosesHostWaitsForItsEndThenStarts) {
+  struct HandOverCase {
+    const char* name;
+    bool processOpens;
+    unsigned long exitMs;
+    std::vector<std::string> calls;
+  };
+  const std::string start = std::string("OpenWithShell ") + kInstaller;
+  const HandOverCase cases[] = {
+      {"quick host: at least the pause", true, 200,
+       {"FindTopWindow Orvessa", "OpenWindowProcess", "SendClose 10000", "WaitProcessEnd 15000", "CloseProcess",
+        "Pause 800", start}},
+      {"slow host: its end", true, 3000,
+       {"FindTopWindow Orvessa", "OpenWindowProcess", "SendClose 10000", "WaitProcessEnd 15000", "CloseProcess",
+        start}},
+      {"host that never ends: the bound", true, 0xFFFFFFFFul,
+       {"FindTopWindow Orvessa", "OpenWindowProcess", "SendClose 10000", "WaitProcessEnd 15000", "CloseProcess",
+        start}},
+      {"process out of reach: the pause", false, 0,
+       {"FindTopWindow Orvessa", "OpenWindowProcess", "SendClose 10000", "Pause 1000", start}},
+  };
+  for (const HandOverCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    NextCase();
+    UseDefaultPaths();
+    fake.topWindows[L"Orvessa"] = FakeWindow(0x43);
+    fake.hostProcess = c.processOpens;
+    fake.hostExitMs = c.exitMs;
+    HandOverToInstaller();
+    EXPECT_EQ(c.calls, fake.calls);
+  }
 }
 
 TEST_F(UpgradeTest, HandOverWithoutHostStartsAtOnce) {

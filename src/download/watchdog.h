@@ -1,0 +1,44 @@
+// Ends a transfer that has stopped receiving. The platform's download call
+// blocks this thread, and during a stall it calls back nothing at all, so the
+// watch runs on a thread of its own.
+#pragma once
+
+// A transfer that receives nothing for this long is abandoned. Long enough for
+// a slow link's pauses, short enough that a stalled run ends within minutes,
+// not after the platform's own hour (or never, under Wine).
+const unsigned long kStallLimitMs = 60000;
+// After an abort the call must return within this, or the process ends.
+const unsigned long kAbortGraceMs = 10000;
+// How often the watchdog looks.
+const unsigned long kWatchIntervalMs = 500;
+
+enum WatchVerdict { kKeepWaiting, kAbortTransfer, kEndProcess };
+
+// What the watchdog does, given the time of the transfer's last sign of life,
+// whether its binding can be aborted (it is held, and a first progress report
+// has come: an abort before that breaks the binding and the call never
+// returns), and when it was aborted, if it was.
+WatchVerdict JudgeTransfer(unsigned long now, unsigned long lastLife, int abortable, int aborted,
+                           unsigned long abortedAt);
+
+class DownLoadDelegate;
+
+// Watches one download call from start to return.
+class TransferWatchdog {
+ public:
+  TransferWatchdog(DownLoadDelegate* delegate, const char* url, const char* path);
+  ~TransferWatchdog();  // stops and joins the watch
+
+  // The watch: a look every kWatchIntervalMs until the destructor stops it.
+  // Runs on the watchdog thread.
+  void Watch();
+
+ private:
+  DownLoadDelegate* delegate_;
+  const char* url_;
+  const char* path_;
+  void* stop_;    // platform::Event
+  void* thread_;  // platform::Thread
+  int aborted_ = 0;
+  unsigned long abortedAt_ = 0;
+};
