@@ -53,7 +53,9 @@ void RefreshContentIfNeeded() {
   if (!JoinText(partPath, sizeof partPath, gWorkPaths.workDir, outside::kContentPartName)) return;
   platform::RemoveFile(partPath);
   DownLoadDelegate delegate(nullptr);
-  if (!DownloadWhole(gManifest.contentUrl, partPath, &delegate, kSwfSignature)) return;
+  platform::File file = DownloadWhole(gManifest.contentUrl, partPath, &delegate, kSwfSignature);
+  if (!file) return;
+  platform::CloseFile(file);  // a file held open cannot be moved
   if (!platform::MoveReplacing(partPath, gWorkPaths.contentPath)) {
     platform::RemoveFile(partPath);
     return;

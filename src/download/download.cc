@@ -41,10 +41,10 @@ HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnProgress(ULONG progress, ULONG pro
 
 namespace {
 
-int StartsWithSignature(const char* path, const FileSignature& signature) {
+int StartsWithSignature(platform::File file, const FileSignature& signature) {
   unsigned char head[8] = {};
   if (signature.length > sizeof head) return 0;
-  long read = platform::ReadFileHead(path, head, static_cast<unsigned long>(signature.length));
+  long read = platform::ReadFileAt(file, 0, head, static_cast<unsigned long>(signature.length));
   if (read != static_cast<long>(signature.length)) return 0;
   for (const char* const* prefix = signature.prefixes; *prefix; ++prefix) {
     if (memcmp(head, *prefix, signature.length) == 0) return 1;
@@ -54,8 +54,8 @@ int StartsWithSignature(const char* path, const FileSignature& signature) {
 
 }  // namespace
 
-int DownloadWhole(const char* url, const char* path, DownLoadDelegate* delegate,
-                  const FileSignature& signature) {
+platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate* delegate,
+                             const FileSignature& signature) {
   platform::Result result;
   {
     TransferWatchdog watchdog(delegate, url, path);
@@ -67,14 +67,17 @@ int DownloadWhole(const char* url, const char* path, DownLoadDelegate* delegate,
   if (delegate->stalled) {
     platform::RemoveFile(path);
     platform::DeleteCacheEntry(url);
-    return 0;
+    return nullptr;
   }
-  long long size = platform::FileSize(path);
+  // One handle from here on: what is checked is what the caller gets, and
+  // nobody can write, rename or delete the file while it is held.
+  platform::File file = result == 0 ? platform::OpenForReading(path) : nullptr;
+  long long size = file ? platform::OpenFileSize(file) : -1;
   // The platform may answer success for an error page or a cut transfer:
   // also hold the file against the announced length and its signature.
-  int whole = result == 0 && size > 0 &&
-              (delegate->largestMax == 0 || static_cast<unsigned long long>(size) == delegate->largestMax);
-  if (whole && StartsWithSignature(path, signature)) return 1;
+  int whole = size > 0 && (delegate->largestMax == 0 || static_cast<unsigned long long>(size) == delegate->largestMax);
+  if (whole && StartsWithSignature(file, signature)) return file;
+  if (file) platform::CloseFile(file);
   platform::RemoveFile(path);
-  return 0;
+  return nullptr;
 }

@@ -47,9 +47,10 @@ struct FileSignature {
   size_t length;                // bytes of each prefix
 };
 
-// Downloads `url` to `path` through `delegate` and answers 1 only when the
-// call succeeded, the file is as long as the platform announced and begins
-// with one of the signature's prefixes. Anything else removes the file. A
-// transfer that stops receiving is abandoned (see watchdog.h).
-int DownloadWhole(const char* url, const char* path, DownLoadDelegate* delegate,
+// Downloads `url` to `path` through `delegate`. When the call succeeded, the
+// file is as long as the platform announced and begins with one of the
+// signature's prefixes, answers the file open for reading and shared for
+// reading only: the caller closes it. Anything else removes the file and
+// answers null. A transfer that stops receiving is abandoned (watchdog.h).
+platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate* delegate,
                   const FileSignature& signature);

@@ -18,6 +18,7 @@ typedef void* Mutex;
 typedef void* Thread;
 typedef void* Event;
 typedef void* Process;
+typedef void* TrustState;
 typedef long Result;  // HRESULT
 
 const size_t kMaxPath = 260;  // MAX_PATH, terminator included
@@ -66,12 +67,14 @@ unsigned LastError();
 int RemoveFile(const char* path);
 // Replaces `to` with `from` in one step (MOVEFILE_REPLACE_EXISTING).
 int MoveReplacing(const char* from, const char* to);
-File OpenForReading(const char* path);  // share read, open existing; null on failure
+// Read access, shared for reading only: while the handle is open nobody can
+// write, rename or delete the file. Null on failure (a sharing violation too).
+File OpenForReading(const char* path);
 void CloseFile(File file);
-// Size in bytes of an existing file, -1 when it cannot be read.
-long long FileSize(const char* path);
-// Reads up to `capacity` bytes from the start of a file; -1 on failure.
-long ReadFileHead(const char* path, unsigned char* buffer, unsigned long capacity);
+// Size in bytes of an open file, -1 when it cannot be read.
+long long OpenFileSize(File file);
+// Reads up to `capacity` bytes from `offset`; the count read, -1 on failure.
+long ReadFileAt(File file, unsigned long long offset, unsigned char* buffer, unsigned long capacity);
 LocalTime CurrentLocalTime();
 void Pause(unsigned long milliseconds);
 unsigned long TickCount();  // milliseconds, wraps after 49 days: compare differences only
@@ -127,6 +130,16 @@ void AbortBinding(void* binding);
 void ReleaseBinding(void* binding);
 // Drops the internet cache's copy of a download.
 void DeleteCacheEntry(const char* url);
+
+// --- Trust (wintrust, crypt32) ---
+// WinVerifyTrust, generic Authenticode policy, on an open file with no UI and
+// no revocation look-ups. The state must go to CloseTrust on every path.
+// Answers the verdict (0: a valid signature).
+long VerifyFileTrust(File file, const char* path, TrustState* state);
+// SHA-256 of the signer certificate's SubjectPublicKeyInfo (DER); 0 when the
+// state holds no signer.
+int SignerKeyDigest(TrustState state, unsigned char digest[32]);
+void CloseTrust(TrustState state);  // null is allowed
 
 // --- version.dll ---
 unsigned long VersionInfoSize(const char* path);

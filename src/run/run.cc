@@ -5,6 +5,7 @@
 #include "outside/outside.h"
 #include "shared/run_state.h"
 #include "shared/work_paths.h"
+#include "trust/trust.h"
 #include "upgrade/upgrade.h"
 
 namespace {
@@ -18,9 +19,13 @@ int RunSteps() {
   if (!PromptForUpgrade()) return 1;
   // A failed download hands nothing over: closing the host for an installer
   // that never arrived would leave the user without the application.
-  int installerArrived = DownloadInstaller();
-  if (gRunState.cancelled || !installerArrived) return 1;
-  HandOverToInstaller();
+  if (!DownloadInstaller()) return 1;
+  int refused = 0;
+  if (!gRunState.cancelled) {
+    refused = !InstallerIsTrusted(gRunState.installer, gWorkPaths.installerPath);
+    if (!refused) HandOverToInstaller();
+  }
+  ReleaseInstaller(refused);  // only now: the file stays as checked until it was started
   return 1;
 }
 

@@ -7,6 +7,7 @@ struct UpdateRunState {
   platform::Instance instance;
   platform::Window progressWindow;  // the progress window while it exists
   int cancelled;                    // set by the progress window's cancel
+  platform::File installer;         // setup.exe, held from its checks until it was started
 };
 
 extern UpdateRunState gRunState;

@@ -19,8 +19,15 @@ int DownloadInstaller() {
     platform::Repaint(delegate.window);
   }
   // A cancel destroys the window but the transfer runs to its end.
-  int arrived = DownloadWhole(gManifest.installerUrl, gWorkPaths.installerPath, &delegate, kExecutableSignature);
+  gRunState.installer =
+      DownloadWhole(gManifest.installerUrl, gWorkPaths.installerPath, &delegate, kExecutableSignature);
   if (gRunState.progressWindow) platform::DestroyWindowNow(gRunState.progressWindow);
   gRunState.progressWindow = nullptr;
-  return arrived;
+  return gRunState.installer != nullptr;
+}
+
+void ReleaseInstaller(int remove) {
+  if (gRunState.installer) platform::CloseFile(gRunState.installer);
+  gRunState.installer = nullptr;
+  if (remove) platform::RemoveFile(gWorkPaths.installerPath);
 }

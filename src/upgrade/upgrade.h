@@ -31,5 +31,7 @@ void ShowProgressWindow();
 intptr_t ProgressDialogProc(platform::Window window, unsigned message, uintptr_t wParam, intptr_t lParam);
 
 // Downloads the installer under the progress window; 1 when a whole
-// executable arrived.
+// executable arrived, which gRunState.installer then holds open.
 int DownloadInstaller();
+// Lets go of the installer's handle, and of the file itself when `remove`.
+void ReleaseInstaller(int remove);

@@ -45,6 +45,9 @@ WINESERVER = _server if os.path.exists(_server) else "/usr/lib/wine/wineserver"
 # The program under test, and the build folder its floor programs come from.
 PRODUCT_BUILD = I686_BUILD if RUNS_32BIT else BUILD
 UPDATER_EXE = os.path.join(PRODUCT_BUILD, "Updater.exe")
+# The same program built with the TEST ONLY signer pins of tests/keys.
+PINNED_EXE = os.path.join(ROOT, "build", "win32-pinned" if RUNS_32BIT else "win64-pinned", "Updater.exe")
+KEYS = os.path.join(ROOT, "tests", "keys")
 
 
 def pe_machine(path):
@@ -255,6 +258,19 @@ def write_bytes(path, data):
         f.write(data)
 
 
+def signed(data, key="publisher"):
+    """`data` signed with one of the TEST ONLY keys of tests/keys."""
+    work = tempfile.mkdtemp(dir=STATE)
+    unsigned_path, signed_path = os.path.join(work, "in.exe"), os.path.join(work, "out.exe")
+    write_bytes(unsigned_path, data)
+    subprocess.run(["osslsigncode", "sign", "-certs", os.path.join(KEYS, key + ".pem"),
+                    "-key", os.path.join(KEYS, key + ".key"), "-h", "sha256", "-in", unsigned_path,
+                    "-out", signed_path], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    data = read_bytes(signed_path)
+    shutil.rmtree(work)
+    return data
+
+
 def installer_bytes(size=None):
     data = read_bytes(standin("InstallerStandin.exe"))
     if size and size > len(data):
@@ -265,14 +281,14 @@ def installer_bytes(size=None):
 class Case:
     """A fresh program folder and temp folder for one run."""
 
-    def __init__(self, host_exe=True, app_name="app", temp_name="temp"):
+    def __init__(self, host_exe=True, app_name="app", temp_name="temp", pinned=False):
         os.makedirs(os.path.join(STATE, "cases"), exist_ok=True)
         self.root = tempfile.mkdtemp(dir=os.path.join(STATE, "cases"))
         self.app = os.path.join(self.root, app_name)
         self.temp = os.path.join(self.root, temp_name)
         os.makedirs(self.app)
         os.makedirs(self.temp)
-        shutil.copy(UPDATER_EXE, self.app)
+        shutil.copy(PINNED_EXE if pinned else UPDATER_EXE, os.path.join(self.app, "Updater.exe"))
         if host_exe:
             shutil.copy(standin("OrvessaStandin.exe"), os.path.join(self.app, "Orvessa.exe"))
         self.work = os.path.join(self.temp, "kelvaport")

@@ -1,5 +1,6 @@
 #include <string>
 
+#include "trust/trust.h"
 #include "updater_test.h"
 
 namespace {
@@ -73,6 +74,60 @@ TEST_F(DriverTest, StepsInOrder) {
       EXPECT_EQ(2u, fake.calls.size() - static_cast<size_t>(fake.IndexOf("MessageBox")));
     }
   }
+}
+
+TEST_F(DriverTest, InstallerStartsOnlyWhenSignedByAPinnedKey) {
+  const std::string pinA(64, 'a'), pinB(64, 'b');
+  const std::string keyA(32, '\xaa'), keyB(32, '\xbb'), keyC(32, '\xcc');
+  struct TrustCase {
+    const char* name;
+    std::string pins;
+    long verdict;
+    std::string signerKey;
+    bool started;
+  };
+  const TrustCase cases[] = {
+      {"no pins: started unverified", "", static_cast<long>(0x800B0100L), "", true},
+      {"signed by the pinned key", pinA, 0, keyA, true},
+      {"signed by the second pin", pinA + pinB, 0, keyB, true},
+      {"unsigned", pinA, static_cast<long>(0x800B0100L), "", false},
+      {"changed after signing", pinA, static_cast<long>(0x80096010L), keyA, false},
+      {"signed by another key", pinA + pinB, 0, keyC, false},
+      {"valid, but no signer to read", pinA, 0, "", false},
+  };
+  for (const TrustCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    NextCase();
+    gSignerPins = c.pins.c_str();
+    fake.files["C:\\App\\Orvessa.exe"] = "MZ";
+    fake.InstalledVersion(1, 1, 0, 12181);
+    fake.ServeManifest("<version>1.1.0.12182</version><flag>0</flag><url>http://h/setup.exe</url>");
+    fake.ServeDownload("http://h/setup.exe", kExe);
+    fake.topWindows[L"Orvessa"] = FakeWindow(0x43);
+    fake.trustVerdict = c.verdict;
+    fake.signerKey = c.signerKey;
+    RunUpdate(nullptr);
+    const std::string setup = "C:\\Temp\\kelvaport\\setup.exe";
+    EXPECT_EQ(c.started, fake.Called("OpenWithShell " + setup));
+    EXPECT_FALSE(fake.Called("OpenWithShell " + setup + " (not held)"));
+    EXPECT_EQ(c.started, fake.Called("SendClose"));  // a refused installer leaves the host alone
+    EXPECT_EQ(c.started, fake.files.count(setup) == 1);  // a refused one is deleted
+    EXPECT_TRUE(fake.openFiles.empty());
+    if (c.pins.empty()) {
+      EXPECT_FALSE(fake.Called("VerifyFileTrust"));
+      continue;
+    }
+    // Checked on the held file, the state always released, before any start.
+    EXPECT_TRUE(fake.Called("VerifyFileTrust " + setup + " (held)"));
+    EXPECT_TRUE(fake.Called("CloseTrust"));
+    EXPECT_FALSE(fake.Called("CloseTrust null"));
+    if (c.started) {
+      EXPECT_LT(fake.IndexOf("CloseTrust"), fake.IndexOf("OpenWithShell"));
+      EXPECT_LT(fake.IndexOf("OpenWithShell"), static_cast<int>(fake.calls.size()) - 1);
+      EXPECT_EQ("CloseFile", fake.calls[fake.IndexOf("OpenWithShell") + 1]);  // held until the start returned
+    }
+  }
+  gSignerPins = "";
 }
 
 TEST_F(DriverTest, OneRunAtATime) {

@@ -138,11 +138,17 @@ unsigned LastError() { return gFake->lastError; }
 int RemoveFile(const char* path) {
   Record(std::string("RemoveFile ") + path);
   if (gFake->locked.count(path)) return 0;
+  for (auto& open : gFake->openFiles) {
+    if (open.second == path) return 0;  // held open, shared for reading only
+  }
   return gFake->files.erase(path) > 0;
 }
 
 int MoveReplacing(const char* from, const char* to) {
   Record(std::string("MoveReplacing ") + from + " -> " + to);
+  for (auto& open : gFake->openFiles) {
+    if (open.second == from || open.second == to) return 0;
+  }
   if (gFake->locked.count(to) || !gFake->files.count(from)) return 0;
   gFake->files[to] = gFake->files[from];
   gFake->files.erase(from);
@@ -152,21 +158,29 @@ int MoveReplacing(const char* from, const char* to) {
 File OpenForReading(const char* path) {
   Record(std::string("OpenForReading ") + path);
   if (!gFake->files.count(path) || gFake->locked.count(path)) return nullptr;
-  return reinterpret_cast<File>(0x77);
+  File file = reinterpret_cast<File>(0x7000 + gFake->openFiles.size() + 1);
+  gFake->openFiles[file] = path;
+  return file;
 }
 
-void CloseFile(File) { Record("CloseFile"); }
-
-long long FileSize(const char* path) {
-  auto file = gFake->files.find(path);
-  return file == gFake->files.end() ? -1 : static_cast<long long>(file->second.size());
+void CloseFile(File file) {
+  Record("CloseFile");
+  gFake->openFiles.erase(file);
 }
 
-long ReadFileHead(const char* path, unsigned char* buffer, unsigned long capacity) {
-  auto file = gFake->files.find(path);
-  if (file == gFake->files.end()) return -1;
-  size_t count = std::min<size_t>(capacity, file->second.size());
-  memcpy(buffer, file->second.data(), count);
+long long OpenFileSize(File file) {
+  auto open = gFake->openFiles.find(file);
+  if (open == gFake->openFiles.end() || !gFake->files.count(open->second)) return -1;
+  return static_cast<long long>(gFake->files[open->second].size());
+}
+
+long ReadFileAt(File file, unsigned long long offset, unsigned char* buffer, unsigned long capacity) {
+  auto open = gFake->openFiles.find(file);
+  if (open == gFake->openFiles.end() || !gFake->files.count(open->second)) return -1;
+  const std::string& data = gFake->files[open->second];
+  if (offset > data.size()) return 0;
+  size_t count = std::min<size_t>(capacity, data.size() - offset);
+  memcpy(buffer, data.data() + offset, count);
   return static_cast<long>(count);
 }
 
@@ -330,6 +344,21 @@ void ReleaseBinding(void*) { Record("ReleaseBinding"); }
 void DeleteCacheEntry(const char* url) { Record(std::string("DeleteCacheEntry ") + url);
 }
 
+long VerifyFileTrust(File file, const char* path, TrustState* state) {
+  Record(std::string("VerifyFileTrust ") + path + (gFake->openFiles.count(file) ? " (held)" : " (not held)"));
+  *state = reinterpret_cast<TrustState>(0x5A);
+  return gFake->trustVerdict;
+}
+
+int SignerKeyDigest(TrustState, unsigned char digest[32]) {
+  Record("SignerKeyDigest");
+  if (gFake->signerKey.size() != 32) return 0;
+  memcpy(digest, gFake->signerKey.data(), 32);
+  return 1;
+}
+
+void CloseTrust(TrustState state) { Record(state ? "CloseTrust" : "CloseTrust null"); }
+
 unsigned long VersionInfoSize(const char* path) {
   Record(std::string("VersionInfoSize ") + path);
   return gFake->hasVersion && gFake->files.count(path) ? 1024 : 0;
@@ -421,7 +450,9 @@ void SetProgressRange(Window, unsigned long maximum) { gFake->barMax = maximum; 
 void SetProgressPosition(Window, unsigned long position) { gFake->barPos = position; }
 
 void OpenWithShell(const char* path) {
-  Record(std::string("OpenWithShell ") + path);
+  bool held = false;
+  for (auto& open : gFake->openFiles) held = held || open.second == path;
+  Record(std::string("OpenWithShell ") + path + (held ? "" : " (not held)"));
   gFake->shellOpened.push_back(path);
 }
 

@@ -53,6 +53,7 @@ class FakePlatform {
   std::set<std::string> dirs;
   std::map<std::string, std::string> files;
   std::set<std::string> locked;  // cannot be opened, removed or replaced
+  std::map<platform::File, std::string> openFiles;
   bool failMakeDirectory = false;
   unsigned makeDirectoryError = 5;
   unsigned lastError = 0;
@@ -83,6 +84,10 @@ class FakePlatform {
   // urlmon.
   std::map<std::string, FakeDownload> downloads;
   std::function<void(const std::string& url)> duringDownload;  // after the first notification
+
+  // Trust.
+  long trustVerdict = 0;
+  std::string signerKey;  // 32 bytes; empty: no signer
 
   // Version.
   bool hasVersion = false;

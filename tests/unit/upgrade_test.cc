@@ -244,12 +244,17 @@ TEST_F(UpgradeTest, HandOverClosesHostWaitsForItsEndThenStarts) {
     fake.topWindows[L"Orvessa"] = FakeWindow(0x43);
     fake.hostProcess = c.processOpens;
     fake.hostExitMs = c.exitMs;
+    fake.files[kInstaller] = kExe;
+    gRunState.installer = platform::OpenForReading(kInstaller);
+    fake.calls.clear();
     HandOverToInstaller();
     EXPECT_EQ(c.calls, fake.calls);
   }
 }
 
 TEST_F(UpgradeTest, HandOverWithoutHostStartsAtOnce) {
+  fake.files[kInstaller] = kExe;
+  gRunState.installer = platform::OpenForReading(kInstaller);
   HandOverToInstaller();
   EXPECT_FALSE(fake.Called("SendClose"));
   EXPECT_TRUE(fake.pauses.empty());
