@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the facts the i686 product must hold: PE32 GUI program for Windows XP
 # (subsystem 5.01), system DLLs only, no MinGW runtime DLLs, no C++ exception
-# runtime, ASLR and DEP, an application manifest that runs it as the invoking
+# runtime, ASLR, DEP and a stack protector, an application manifest that runs it as the invoking
 # user; prints its size.
 set -eu
 exe=${1:?usage: check_binary.sh Updater.exe}
@@ -29,6 +29,7 @@ if grep -aqE '__gxx_personality|terminate called|St9exception' "$exe"; then
 else
   echo "ok: no C++ exception runtime"
 fi
+if grep -aq 'stack smashing detected' "$exe"; then echo "ok: stack protector linked in"; else echo "FAIL: no stack protector"; fail=1; fi
 manifest=$(/usr/bin/python3 "$here/pe_resource.py" "$exe" 24 1 || true)
 if grep -qE '<requestedExecutionLevel[^>]*level="asInvoker"[^>]*uiAccess="false"' <<<"$manifest"; then
   echo "ok: manifest runs it as the invoking user (asInvoker)"

@@ -135,6 +135,13 @@ def main():
             print("\nScreenshots:")
             for shot in shots:
                 print("  " + os.path.relpath(shot, ROOT))
+        log = case.path("update.log")
+        print("\nThe run's log, %s:" % log)
+        if os.path.exists(log):
+            sys.stdout.write("".join("  " + line + "\n" for line in
+                                     harness.read_bytes(log).decode("utf-8", "replace").splitlines()))
+        else:
+            print("  (none: the run stopped before its work folder was ready)")
         return 0
     finally:
         if case:

@@ -6,6 +6,7 @@
 #include "manifest/manifest.h"
 #include "outside/outside.h"
 #include "platform/platform.h"
+#include "shared/log.h"
 #include "shared/text.h"
 #include "shared/work_paths.h"
 #include "download/download.h"
@@ -25,25 +26,34 @@ void ReadStoredStamp(platform::RegKey key, char* stamp, unsigned long capacity) 
 }
 
 const char* const kSwfPrefixes[] = {"FWS", "CWS", "ZWS", nullptr};
-const FileSignature kSwfSignature = {kSwfPrefixes, 3};
+const FileSignature kSwfSignature = {kSwfPrefixes, 3, "an SWF file"};
 
 }  // namespace
 
 int NeedsContentRefresh() {
-  if (!gManifest.contentUrl[0] || !gManifest.contentDate[0]) return 0;
+  if (!gManifest.contentUrl[0] || !gManifest.contentDate[0]) {
+    Log("content: none announced");
+    return 0;
+  }
   JoinText(gWorkPaths.contentPath, sizeof gWorkPaths.contentPath, gWorkPaths.workDir, outside::kContentName);
   platform::File file = platform::OpenForReading(gWorkPaths.contentPath);
-  if (!file) return 1;
+  if (!file) {
+    Log("content: due, no file");
+    return 1;
+  }
   platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
   if (!key) {
     platform::CloseFile(file);
+    Log("content: due, no registry key");
     return 1;
   }
   char stored[platform::kMaxPath] = {};
   ReadStoredStamp(key, stored, sizeof stored);
   platform::CloseKey(key);
   platform::CloseFile(file);
-  return strcmp(gManifest.contentDate, stored) > 0;
+  int due = StampIsNewer(gManifest.contentDate, stored);
+  Log("content: %s, announced \"%s\", stored \"%s\"", due ? "due" : "not due", gManifest.contentDate, stored);
+  return due;
 }
 
 void RefreshContentIfNeeded() {
@@ -54,13 +64,18 @@ void RefreshContentIfNeeded() {
   platform::RemoveFile(partPath);
   DownLoadDelegate delegate(nullptr);
   platform::File file = DownloadWhole(gManifest.contentUrl, partPath, &delegate, kSwfSignature);
-  if (!file) return;
+  if (!file) {
+    Log("content: kept the old file");
+    return;
+  }
   platform::CloseFile(file);  // a file held open cannot be moved
   if (!platform::MoveReplacing(partPath, gWorkPaths.contentPath)) {
+    Log("content: kept the old file, replacing it failed, error %u", platform::LastError());
     platform::RemoveFile(partPath);
     return;
   }
   RecordContentRefresh();
+  Log("content: replaced and recorded");
 }
 
 void RecordContentRefresh() {

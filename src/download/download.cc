@@ -3,9 +3,11 @@
 #include <string.h>
 
 #include "download/watchdog.h"
+#include "shared/log.h"
 
-// OnProgress drives the bar and feeds the watchdog; OnStartBinding keeps the
-// binding so that the watchdog can abort it. The delegate lives on the
+// OnProgress drives the bar, feeds the watchdog and refuses redirects off the
+// web; OnStartBinding keeps the binding so that the watchdog can abort it;
+// GetBindInfo keeps the transfer out of the cache. The delegate lives on the
 // caller's stack for the length of the download call and is never counted or
 // handed out.
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::QueryInterface(REFIID, void**) { return E_NOTIMPL; }
@@ -20,11 +22,38 @@ HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnStartBinding(DWORD, IBinding* star
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::GetPriority(LONG*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnLowResource(DWORD) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
-HRESULT STDMETHODCALLTYPE DownLoadDelegate::GetBindInfo(DWORD*, BINDINFO*) { return E_NOTIMPL; }
+// Neither read from nor written to the internet cache: a response served once
+// with a long lifetime is never replayed to a later run.
+HRESULT STDMETHODCALLTYPE DownLoadDelegate::GetBindInfo(DWORD* flags, BINDINFO* bindInfo) {
+  if (flags) *flags = kBindGetNewestVersion | kBindNoWriteCache;
+  if (bindInfo) platform::ResetBindInfo(bindInfo);
+  return S_OK;
+}
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
 
-HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) {
+namespace {
+
+// A redirect may lead to another web host, never off the web.
+int IsWebTarget(const wchar_t* url) {
+  static const wchar_t* const kSchemes[] = {L"http://", L"https://"};
+  for (const wchar_t* scheme : kSchemes) {
+    const wchar_t* c = url;
+    const wchar_t* s = scheme;
+    while (*s && *c && (*c | 0x20) == *s) ++c, ++s;  // ASCII case folding; ':' and '/' fold to themselves
+    if (!*s) return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                                                       LPCWSTR statusText) {
+  if (statusCode == kBindStatusRedirecting && (!statusText || !IsWebTarget(statusText))) {
+    refused = 1;
+    return E_ABORT;  // ends the transfer
+  }
   lastLife = platform::TickCount();
   progressSeen = 1;
   lastProgress = progress;
@@ -64,9 +93,12 @@ platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate
   void* binding = delegate->binding;
   delegate->binding = nullptr;
   if (binding) platform::ReleaseBinding(binding);
-  if (delegate->stalled) {
+  // The platform keeps a copy in the internet cache whatever the bind flags
+  // say (Wine does); a later run must never be handed it.
+  platform::DeleteCacheEntry(url);
+  if (delegate->stalled || delegate->refused) {
+    Log("download %s: %s", url, delegate->refused ? "redirected off the web, ended" : "stalled, abandoned");
     platform::RemoveFile(path);
-    platform::DeleteCacheEntry(url);
     return nullptr;
   }
   // One handle from here on: what is checked is what the caller gets, and
@@ -76,7 +108,11 @@ platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate
   // The platform may answer success for an error page or a cut transfer:
   // also hold the file against the announced length and its signature.
   int whole = size > 0 && (delegate->largestMax == 0 || static_cast<unsigned long long>(size) == delegate->largestMax);
-  if (whole && StartsWithSignature(file, signature)) return file;
+  int recognized = whole && StartsWithSignature(file, signature);
+  Log("download %s: 0x%08lX, %ld bytes, announced %lu, %s%s", url, static_cast<unsigned long>(result),
+      static_cast<long>(size), delegate->largestMax, recognized ? "whole, " : whole ? "not " : "not whole",
+      whole ? signature.what : "");
+  if (recognized) return file;
   if (file) platform::CloseFile(file);
   platform::RemoveFile(path);
   return nullptr;

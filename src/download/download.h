@@ -8,6 +8,9 @@
 #include "platform/platform.h"
 
 const int kProgressBarId = 1000;
+const unsigned long kBindStatusRedirecting = 6;  // BINDSTATUS_REDIRECTING
+const unsigned long kBindGetNewestVersion = 0x10;  // BINDF_GETNEWESTVERSION
+const unsigned long kBindNoWriteCache = 0x20;  // BINDF_NOWRITECACHE
 
 // Status callback of a download: drives the progress bar of `window` (which
 // may be null) and remembers the sizes the platform reported.
@@ -39,12 +42,14 @@ class DownLoadDelegate : public IBindStatusCallback {
   volatile unsigned long lastLife = 0;       // TickCount of the last progress report
   volatile long progressSeen = 0;            // a first progress report has come
   volatile long stalled = 0;                 // the watchdog gave up on the transfer
+  int refused = 0;                           // a redirect led off the web
 };
 
 // A signature a downloaded file must begin with.
 struct FileSignature {
   const char* const* prefixes;  // null-terminated list; the file starts with one
   size_t length;                // bytes of each prefix
+  const char* what;             // for the log: "an executable"
 };
 
 // Downloads `url` to `path` through `delegate`. When the call succeeded, the

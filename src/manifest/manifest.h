@@ -9,6 +9,9 @@ struct UpdateManifest {
   char version[520];      // "version"
   int forced;             // "flag" value begins with 'f'
   char installerUrl[260]; // "url"
+  // Length of each value as found between its tags, -1 when the tags were
+  // missing or out of order: tells a rejected value from an absent one.
+  long foundContentUrl, foundContentDate, foundVersion, foundInstallerUrl;
 };
 
 extern UpdateManifest gManifest;
@@ -24,8 +27,23 @@ const unsigned long kManifestDeadlineMs = 30000;
 // Fills gManifest from a zero-terminated document.
 void ReadManifest(const char* text);
 
+// 1 for an absolute http:// or https:// address with a host, no user
+// information, no backslash, no control byte and no space. Anything else
+// (file:, ftp:, a drive or share path) would let the manifest reach local
+// files or other services.
+int IsWebAddress(const char* url);
+
 // Fetches and reads the manifest; 1 when it offers a newer version.
 int FetchManifest();
+
+// The comparisons, byte-wise as text (unsigned), never as numbers.
+// 1 when the offered version text sorts after the installed one.
+int VersionIsNewer(const char* offered, const char* installed);
+// 1 when the announced content date sorts after the stored stamp.
+int StampIsNewer(const char* announced, const char* stored);
+
+// The fixed file version of `path` as "a.b.c.d"; 0 (and empty) when unknown.
+int FileVersionText(const char* path, char* text, size_t capacity);
 
 // 1 when the manifest's version text sorts after the installed file version.
 int IsNewerThanInstalled();

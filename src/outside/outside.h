@@ -24,8 +24,11 @@ const char kFallbackWorkDirName[] = "temp\\";
 const char kInstallerName[] = "setup.exe";
 const char kContentName[] = "mnMain.swf";
 const char kContentPartName[] = "mnMain.swf.part";
+const char kLogName[] = "update.log";
+const char kOldLogName[] = "update.log.1";
 
 // Update server: the manifest address, also sent as the User-Agent.
 const wchar_t kManifestUrl[] = L"http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml?1";
+const char kManifestUrlText[] = "http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml?1";  // for the log
 
 }  // namespace outside

@@ -26,6 +26,7 @@ struct STGMEDIUM;
 #define STDMETHODCALLTYPE
 #define S_OK ((HRESULT)0)
 #define E_NOTIMPL ((HRESULT)0x80004001L)
+#define E_ABORT ((HRESULT)0x80004004L)
 
 struct IUnknown {
   virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) = 0;

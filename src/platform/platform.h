@@ -45,6 +45,9 @@ struct LocalTime {
 };
 
 // --- Kernel ---
+// Takes the program's folder and the current folder out of the DLL search
+// path; where the system has it, leaves only the system folder in it.
+void RestrictDllSearch();
 // Creates and takes the named mutex; null when it already existed (another
 // run holds it) or cannot be made.
 Mutex TakeNamedMutex(const wchar_t* name);
@@ -63,6 +66,11 @@ unsigned long ShortPathName(const wchar_t* path, wchar_t* buffer, unsigned long 
 // there (set even when the text does not fit).
 int NarrowToAnsi(const wchar_t* text, char* buffer, unsigned long capacity, int* lossy);
 int MakeDirectory(const char* path);  // one level, default security
+// 1 when the path exists and is a reparse point (a junction or symbolic link).
+int IsReparsePoint(const char* path);
+// 1 when the path's owner is the user running this program, SYSTEM or the
+// Administrators group.
+int OwnedByUserOrSystem(const char* path);
 unsigned LastError();
 int RemoveFile(const char* path);
 // Replaces `to` with `from` in one step (MOVEFILE_REPLACE_EXISTING).
@@ -71,6 +79,10 @@ int MoveReplacing(const char* from, const char* to);
 // write, rename or delete the file. Null on failure (a sharing violation too).
 File OpenForReading(const char* path);
 void CloseFile(File file);
+// Size in bytes of the file at `path`, -1 when there is none.
+long long PathFileSize(const char* path);
+// Appends to the file, creating it; shared with readers and writers. 0 on failure.
+int AppendToFile(const char* path, const char* data, unsigned long size);
 // Size in bytes of an open file, -1 when it cannot be read.
 long long OpenFileSize(File file);
 // Reads up to `capacity` bytes from `offset`; the count read, -1 on failure.
@@ -107,12 +119,26 @@ long SetStringValue(RegKey key, const char* name, const char* text);  // stores 
 void CloseKey(RegKey key);
 
 // --- WinINet ---
-Internet OpenSession(const wchar_t* agent);  // direct access, no proxy
-// GET of `url` from the server, never from the cache (INTERNET_FLAG_RELOAD),
-// with connect, send and receive timeouts in milliseconds.
+const int kSchemeOther = 0, kSchemeHttp = 1, kSchemeHttps = 2;
+struct UrlParts {
+  int scheme;
+  unsigned long hostLength, userLength, passwordLength;
+};
+// InternetCrackUrlA; 0 when the text is no URL at all.
+int CrackUrl(const char* url, UrlParts* parts);
+// Direct access, or with `viaProxy` the system's proxy settings.
+Internet OpenSession(const wchar_t* agent, int viaProxy);
+// 1 when the system's Internet settings name a proxy or an automatic proxy
+// configuration (a script address or detection).
+int SystemHasProxy();
+// GET of `url` from the server, never from or into the cache
+// (INTERNET_FLAG_RELOAD, INTERNET_FLAG_NO_CACHE_WRITE),
+// never with the user's logon (INTERNET_FLAG_NO_AUTH), with connect, send and
+// receive timeouts in milliseconds.
 Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeoutMs);
 // HTTP_QUERY_CONTENT_LENGTH as text; `byteCapacity` is the room in bytes.
 int QueryContentLength(Internet request, wchar_t* text, unsigned long byteCapacity);
+int QueryStatusCode(Internet request);  // HTTP_QUERY_STATUS_CODE, 0 when unknown
 // Bytes that can be read now without waiting for more; waits (up to the
 // receive timeout) for the first when none are there. 0 at the end.
 int AvailableInternet(Internet request, unsigned long* available);
@@ -123,6 +149,8 @@ void CloseInternet(Internet handle);
 // URLDownloadToFileA with no caller object; `callback` is an
 // IBindStatusCallback* or null.
 Result DownloadToFile(const char* url, const char* path, void* callback);
+// Clears a BINDINFO to its defaults (a GET), keeping its size field.
+void ResetBindInfo(void* bindInfo);
 // IBinding handed to a status callback: keep it, stop its transfer (from any
 // thread), let it go.
 void HoldBinding(void* binding);
@@ -151,7 +179,8 @@ int FixedFileVersion(void* block, unsigned long* mostSignificant, unsigned long*
 Window FindTopWindow(const wchar_t* title);  // exact title, any class
 // WM_CLOSE, waiting at most `timeoutMs` for the window to handle it, and not
 // at all when its thread is hung.
-void SendClose(Window window, unsigned long timeoutMs);
+// 1 when the window handled it in time.
+int SendClose(Window window, unsigned long timeoutMs);
 int ShowMessageBox(Window owner, const wchar_t* text, const wchar_t* caption, unsigned style);
 // wsprintfW with one int argument; `buffer` holds at least 1024 characters.
 int FormatWithInt(wchar_t* buffer, const wchar_t* format, int value);
@@ -170,6 +199,7 @@ void SetProgressRange(Window bar, unsigned long maximum);  // PBM_SETRANGE32 0..
 void SetProgressPosition(Window bar, unsigned long position);
 
 // --- Shell ---
-void OpenWithShell(const char* path);  // default verb, SW_SHOWNORMAL
+// Default verb, SW_SHOWNORMAL; ShellExecute's answer (above 32: started).
+int OpenWithShell(const char* path);
 
 }  // namespace platform

@@ -30,6 +30,20 @@ INT_PTR CALLBACK DialogThunk(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 }  // namespace
 
+void RestrictDllSearch() {
+  // Looked up, not imported: XP before SP1 lacks the first, and only Windows 8
+  // (or 7 with its update) has the second.
+  typedef BOOL(WINAPI * SetDirectory)(LPCWSTR);
+  typedef BOOL(WINAPI * SetDefaults)(DWORD);
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  SetDirectory setDirectory =
+      reinterpret_cast<SetDirectory>(reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDllDirectoryW")));
+  SetDefaults setDefaults =
+      reinterpret_cast<SetDefaults>(reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (setDirectory) setDirectory(L"");
+  if (setDefaults) setDefaults(0x00000800);  // LOAD_LIBRARY_SEARCH_SYSTEM32
+}
+
 Mutex TakeNamedMutex(const wchar_t* name) {
   HANDLE mutex = ::CreateMutexW(/*lpMutexAttributes=*/nullptr, /*bInitialOwner=*/TRUE, name);
   if (mutex && ::GetLastError() == ERROR_ALREADY_EXISTS) {
@@ -71,6 +85,34 @@ int MakeDirectory(const char* path) { return ::CreateDirectoryA(path, nullptr) !
 
 unsigned LastError() { return ::GetLastError(); }
 
+int IsReparsePoint(const char* path) {
+  DWORD attributes = ::GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+int OwnedByUserOrSystem(const char* path) {
+  BYTE descriptor[1024];
+  DWORD needed = 0;
+  if (!::GetFileSecurityA(path, OWNER_SECURITY_INFORMATION, descriptor, sizeof descriptor, &needed)) return 0;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner) return 0;
+  BYTE known[SECURITY_MAX_SID_SIZE];
+  static const WELL_KNOWN_SID_TYPE kTrusted[] = {WinLocalSystemSid, WinBuiltinAdministratorsSid};
+  for (WELL_KNOWN_SID_TYPE type : kTrusted) {
+    DWORD size = sizeof known;
+    if (::CreateWellKnownSid(type, nullptr, known, &size) && ::EqualSid(owner, known)) return 1;
+  }
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
+  BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  int mine = ::GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+             ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+  ::CloseHandle(token);
+  return mine;
+}
+
 int RemoveFile(const char* path) { return ::DeleteFileA(path) != FALSE; }
 
 int MoveReplacing(const char* from, const char* to) {
@@ -84,6 +126,22 @@ File OpenForReading(const char* path) {
 }
 
 void CloseFile(File file) { ::CloseHandle(file); }
+
+long long PathFileSize(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+int AppendToFile(const char* path, const char* data, unsigned long size) {
+  HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  BOOL ok = ::WriteFile(file, data, size, &written, nullptr);
+  ::CloseHandle(file);
+  return ok && written == size;
+}
 
 long long OpenFileSize(File file) {
   LARGE_INTEGER size;
@@ -195,8 +253,37 @@ long SetStringValue(RegKey key, const char* name, const char* text) {
 
 void CloseKey(RegKey key) { ::RegCloseKey(static_cast<HKEY>(key)); }
 
-Internet OpenSession(const wchar_t* agent) {
-  return ::InternetOpenW(agent, INTERNET_OPEN_TYPE_DIRECT, /*lpszProxy=*/nullptr, /*lpszProxyBypass=*/nullptr,
+int CrackUrl(const char* url, UrlParts* parts) {
+  URL_COMPONENTSA cracked = {};
+  cracked.dwStructSize = sizeof cracked;
+  cracked.dwSchemeLength = 1;  // non-zero: report the lengths of these parts
+  cracked.dwHostNameLength = 1;
+  cracked.dwUserNameLength = 1;
+  cracked.dwPasswordLength = 1;
+  if (!::InternetCrackUrlA(url, /*dwUrlLength=*/0, /*dwFlags=*/0, &cracked)) return 0;
+  parts->scheme = cracked.nScheme == INTERNET_SCHEME_HTTP    ? kSchemeHttp
+                  : cracked.nScheme == INTERNET_SCHEME_HTTPS ? kSchemeHttps
+                                                             : kSchemeOther;
+  parts->hostLength = cracked.dwHostNameLength;
+  parts->userLength = cracked.dwUserNameLength;
+  parts->passwordLength = cracked.dwPasswordLength;
+  return 1;
+}
+
+int SystemHasProxy() {
+  INTERNET_PER_CONN_OPTIONW option = {};
+  option.dwOption = INTERNET_PER_CONN_FLAGS;
+  INTERNET_PER_CONN_OPTION_LISTW list = {};
+  list.dwSize = sizeof list;
+  list.dwOptionCount = 1;
+  list.pOptions = &option;
+  DWORD size = sizeof list;
+  if (!::InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size)) return 0;
+  return (option.Value.dwValue & (PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_PROXY_URL | PROXY_TYPE_AUTO_DETECT)) != 0;
+}
+
+Internet OpenSession(const wchar_t* agent, int viaProxy) {
+  return ::InternetOpenW(agent, viaProxy ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_DIRECT, /*lpszProxy=*/nullptr, /*lpszProxyBypass=*/nullptr,
                          /*dwFlags=*/0);
 }
 
@@ -221,16 +308,20 @@ Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeo
   if (!connection) return nullptr;
   const wchar_t* acceptTypes[] = {L"*/*", nullptr};
   HINTERNET request = ::HttpOpenRequestW(connection, L"GET", path, /*lpszVersion=*/nullptr, /*lpszReferrer=*/nullptr,
-                                         acceptTypes, INTERNET_FLAG_RELOAD, /*dwContext=*/0);
+                                         acceptTypes,
+                                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTH,
+                                         /*dwContext=*/0);
   if (request) {
     DWORD timeout = timeoutMs;
     const DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                              INTERNET_OPTION_RECEIVE_TIMEOUT};
     for (DWORD option : options) ::InternetSetOptionW(request, option, &timeout, sizeof timeout);
     if (::HttpSendRequestW(request, /*lpszHeaders=*/nullptr, 0, /*lpOptional=*/nullptr, 0)) return request;
-    ::InternetCloseHandle(request);
   }
+  DWORD error = ::GetLastError();  // the clean-up must not hide why it failed
+  if (request) ::InternetCloseHandle(request);
   ::InternetCloseHandle(connection);
+  ::SetLastError(error);
   return nullptr;
 }
 
@@ -246,6 +337,13 @@ int AvailableInternet(Internet request, unsigned long* available) {
   return ok != FALSE;
 }
 
+int QueryStatusCode(Internet request) {
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) return 0;
+  return static_cast<int>(status);
+}
+
 int ReadInternet(Internet request, void* buffer, unsigned long size, unsigned long* read) {
   DWORD count = 0;
   BOOL ok = ::InternetReadFile(request, buffer, size, &count);
@@ -258,6 +356,14 @@ void CloseInternet(Internet handle) { ::InternetCloseHandle(handle); }
 Result DownloadToFile(const char* url, const char* path, void* callback) {
   return ::URLDownloadToFileA(/*pCaller=*/nullptr, url, path, /*dwReserved=*/0,
                               static_cast<IBindStatusCallback*>(callback));
+}
+
+void ResetBindInfo(void* bindInfo) {
+  BINDINFO* info = static_cast<BINDINFO*>(bindInfo);
+  DWORD size = info->cbSize;
+  ::ZeroMemory(info, size);
+  info->cbSize = size;
+  info->dwBindVerb = BINDVERB_GET;
 }
 
 void HoldBinding(void* binding) { static_cast<IBinding*>(binding)->AddRef(); }
@@ -361,9 +467,9 @@ int FixedFileVersion(void* block, unsigned long* mostSignificant, unsigned long*
 
 Window FindTopWindow(const wchar_t* title) { return ::FindWindowW(/*lpClassName=*/nullptr, title); }
 
-void SendClose(Window window, unsigned long timeoutMs) {
+int SendClose(Window window, unsigned long timeoutMs) {
   DWORD_PTR answer = 0;
-  ::SendMessageTimeoutW(Hwnd(window), WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &answer);
+  return ::SendMessageTimeoutW(Hwnd(window), WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &answer) != 0;
 }
 
 int ShowMessageBox(Window owner, const wchar_t* text, const wchar_t* caption, unsigned style) {
@@ -376,7 +482,12 @@ int FormatWithInt(wchar_t* buffer, const wchar_t* format, int value) { return ::
 // that shows no window should not pay for at start-up.
 void RegisterProgressBarClass() {
   typedef BOOL(WINAPI * InitControls)(const INITCOMMONCONTROLSEX*);
-  HMODULE comctl = ::LoadLibraryW(L"comctl32.dll");
+  // By its full path in the system folder: never a comctl32.dll planted elsewhere.
+  wchar_t path[MAX_PATH + 16];
+  UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  ::lstrcpyW(path + length, L"\\comctl32.dll");
+  HMODULE comctl = ::LoadLibraryW(path);
   FARPROC proc = comctl ? ::GetProcAddress(comctl, "InitCommonControlsEx") : nullptr;
   InitControls init = reinterpret_cast<InitControls>(reinterpret_cast<void*>(proc));
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
@@ -418,9 +529,9 @@ void SetProgressPosition(Window bar, unsigned long position) {
   ::SendMessageW(Hwnd(bar), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-void OpenWithShell(const char* path) {
-  ::ShellExecuteA(/*hwnd=*/nullptr, /*lpOperation=*/nullptr, path, /*lpParameters=*/nullptr,
-                  /*lpDirectory=*/nullptr, SW_SHOWNORMAL);
+int OpenWithShell(const char* path) {
+  return static_cast<int>(reinterpret_cast<INT_PTR>(::ShellExecuteA(/*hwnd=*/nullptr, /*lpOperation=*/nullptr, path, /*lpParameters=*/nullptr,
+                  /*lpDirectory=*/nullptr, SW_SHOWNORMAL)));
 }
 
 }  // namespace platform

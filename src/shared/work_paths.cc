@@ -10,6 +10,7 @@ WorkPaths gWorkPaths;
 namespace {
 
 const unsigned kErrorFilenameTooLong = 206;  // ERROR_FILENAME_EXCED_RANGE
+const unsigned kErrorBorrowedFolder = 1921;  // ERROR_CANT_RESOLVE_FILENAME: a junction, a link, another's folder
 
 // A directory serves as work directory only when every file kept in it fits
 // the fixed path buffers; a path is never cut into a different one.
@@ -65,6 +66,7 @@ int PrepareWorkPaths() {
   char ownDir[platform::kMaxPath] = {};
   unsigned long length = platform::ModuleFileName(wide, platform::kMaxPath);
   if (length > 0 && length < platform::kMaxPath && NarrowSystemPath(wide, ownDir, sizeof ownDir)) {
+    memcpy(gWorkPaths.updaterPath, ownDir, sizeof ownDir);
     KeepDirectory(ownDir);
   }
   if (ownDir[0]) JoinText(gWorkPaths.hostExePath, sizeof gWorkPaths.hostExePath, ownDir, outside::kHostExeName);
@@ -73,13 +75,20 @@ int PrepareWorkPaths() {
   unsigned long tempLength = platform::TempDirectory(wide, platform::kMaxPath);
   int placed = tempLength > 0 && tempLength < platform::kMaxPath && NarrowSystemPath(wide, tempDir, sizeof tempDir) &&
                UseWorkDir(tempDir, outside::kWorkDirName);
-  if (!placed && ownDir[0]) placed = UseWorkDir(ownDir, outside::kFallbackWorkDirName);
+  int besideProgram = 0;
+  if (!placed && ownDir[0]) placed = besideProgram = UseWorkDir(ownDir, outside::kFallbackWorkDirName);
   if (!placed) return ReportFailure(kErrorFilenameTooLong);
   JoinText(gWorkPaths.installerPath, sizeof gWorkPaths.installerPath, gWorkPaths.workDir, outside::kInstallerName);
 
   if (platform::MakeDirectory(gWorkPaths.workDir)) return 1;
   unsigned error = platform::LastError();
   if (error != platform::kErrorAlreadyExists) return ReportFailure(error);
+  // A folder that leads elsewhere, or one beside the program that somebody
+  // else made, is not ours to download into and start from.
+  if (platform::IsReparsePoint(gWorkPaths.workDir) ||
+      (besideProgram && !platform::OwnedByUserOrSystem(gWorkPaths.workDir))) {
+    return ReportFailure(kErrorBorrowedFolder);
+  }
   platform::RemoveFile(gWorkPaths.installerPath);  // a missing file is no error
   return 1;
 }

@@ -4,10 +4,12 @@
 #include "platform/platform.h"
 
 struct WorkPaths {
+  char updaterPath[platform::kMaxPath];    // this program, as the run names it
   char hostExePath[platform::kMaxPath];    // own directory + "Orvessa.exe"
   char workDir[platform::kMaxPath];        // always ends in a backslash
   char installerPath[platform::kMaxPath];  // workDir + "setup.exe"
   char contentPath[platform::kMaxPath];    // workDir + "mnMain.swf"
+  char logPath[platform::kMaxPath];        // workDir + "update.log" once the run's log started
   int shortNameUsed;                       // a folder is known by its 8.3 name
 };
 

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "shared/log.h"
+
 #ifndef UPDATER_SIGNER_PINS
 #define UPDATER_SIGNER_PINS ""
 #endif
@@ -29,11 +31,17 @@ int IsPinnedKey(const unsigned char digest[32]) {
 }
 
 int InstallerIsTrusted(platform::File file, const char* path) {
-  if (!gSignerPins[0]) return 1;
+  if (!gSignerPins[0]) {
+    Log("installer: no signer pins in this build, not verified");
+    return 1;
+  }
   platform::TrustState state = nullptr;
   long verdict = platform::VerifyFileTrust(file, path, &state);
   unsigned char digest[32];
-  int trusted = verdict == 0 && platform::SignerKeyDigest(state, digest) && IsPinnedKey(digest);
+  int signer = verdict == 0 && platform::SignerKeyDigest(state, digest);
+  int trusted = signer && IsPinnedKey(digest);
   platform::CloseTrust(state);  // on every path, a failed verification too
+  Log("installer: WinVerifyTrust 0x%08lX, signer key %s, %s", static_cast<unsigned long>(verdict),
+      !signer ? "unknown" : trusted ? "pinned" : "not pinned", trusted ? "trusted" : "refused");
   return trusted;
 }

@@ -7,7 +7,7 @@
 namespace {
 
 const char* const kExecutablePrefixes[] = {"MZ", nullptr};
-const FileSignature kExecutableSignature = {kExecutablePrefixes, 2};
+const FileSignature kExecutableSignature = {kExecutablePrefixes, 2, "an executable"};
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "manifest/manifest.h"
 #include "outside/outside.h"
+#include "shared/log.h"
 #include "shared/work_paths.h"
 #include "upgrade/upgrade.h"
 
@@ -8,7 +9,9 @@ int PromptForUpgrade() {
   const wchar_t* text = gManifest.forced ? L"Orvessa发现新版本，点击确定后更新。" : L"Orvessa发现新版本，是否现在更新？";
   unsigned buttons = gManifest.forced ? platform::kMbOk : platform::kMbYesNo;
   int answer = platform::ShowMessageBox(owner, text, L"更新提示", buttons);
-  return answer == platform::kIdYes || answer == platform::kIdOk;
+  int accepted = answer == platform::kIdYes || answer == platform::kIdOk;
+  Log("prompt: %s, answered %d (%s)", gManifest.forced ? "forced" : "optional", answer, accepted ? "go" : "not now");
+  return accepted;
 }
 
 void HandOverToInstaller() {
@@ -16,14 +19,19 @@ void HandOverToInstaller() {
   if (host) {
     // The process is found before the close: afterwards the window is gone.
     platform::Process process = platform::OpenWindowProcess(host);
-    platform::SendClose(host, kCloseSendLimitMs);
+    int handled = platform::SendClose(host, kCloseSendLimitMs);
     unsigned long sent = platform::TickCount();
+    int ended = 0;
     if (process) {
-      platform::WaitProcessEnd(process, kHostExitLimitMs);
+      ended = platform::WaitProcessEnd(process, kHostExitLimitMs);
       platform::CloseProcess(process);
     }
     unsigned long waited = platform::TickCount() - sent;
+    Log("hand-over: WM_CLOSE %s; host %s after %lu ms", handled ? "handled" : "not handled in time",
+        !process ? "process out of reach" : ended ? "ended" : "still running", waited);
     if (waited < kHandOverPauseMs) platform::Pause(kHandOverPauseMs - waited);
+  } else {
+    Log("hand-over: no host window");
   }
-  platform::OpenWithShell(gWorkPaths.installerPath);
+  Log("hand-over: ShellExecute %d", platform::OpenWithShell(gWorkPaths.installerPath));
 }

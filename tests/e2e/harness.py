@@ -48,6 +48,9 @@ UPDATER_EXE = os.path.join(PRODUCT_BUILD, "Updater.exe")
 # The same program built with the TEST ONLY signer pins of tests/keys.
 PINNED_EXE = os.path.join(ROOT, "build", "win32-pinned" if RUNS_32BIT else "win64-pinned", "Updater.exe")
 KEYS = os.path.join(ROOT, "tests", "keys")
+# The shipped product itself, whose server host never resolves here.
+SHIPPED_EXE = os.path.join(ROOT, "build", "win32" if RUNS_32BIT else "win64-product", "Updater.exe")
+SHIPPED_HOST = "update.orvessa.invalid"
 
 
 def pe_machine(path):
@@ -281,14 +284,15 @@ def installer_bytes(size=None):
 class Case:
     """A fresh program folder and temp folder for one run."""
 
-    def __init__(self, host_exe=True, app_name="app", temp_name="temp", pinned=False):
+    def __init__(self, host_exe=True, app_name="app", temp_name="temp", pinned=False, shipped=False):
         os.makedirs(os.path.join(STATE, "cases"), exist_ok=True)
         self.root = tempfile.mkdtemp(dir=os.path.join(STATE, "cases"))
         self.app = os.path.join(self.root, app_name)
         self.temp = os.path.join(self.root, temp_name)
         os.makedirs(self.app)
         os.makedirs(self.temp)
-        shutil.copy(PINNED_EXE if pinned else UPDATER_EXE, os.path.join(self.app, "Updater.exe"))
+        program = PINNED_EXE if pinned else SHIPPED_EXE if shipped else UPDATER_EXE
+        shutil.copy(program, os.path.join(self.app, "Updater.exe"))
         if host_exe:
             shutil.copy(standin("OrvessaStandin.exe"), os.path.join(self.app, "Orvessa.exe"))
         self.work = os.path.join(self.temp, "kelvaport")
@@ -434,6 +438,21 @@ class E2ETest(unittest.TestCase):
         E2ETest.server.close()
         E2ETest.server = None
         self.addCleanup(lambda: setattr(E2ETest, "server", StandinServer(PORT)))
+
+    def assert_logged(self, *fragments):
+        """Every line of the run's log is "YYYY-MM-DD HH:MM:SS event" with CRLF,
+        and each fragment stands in some line."""
+        import re
+        path = self.case.path("update.log")
+        self.assertTrue(os.path.exists(path), "no update.log")
+        text = read_bytes(path).decode("utf-8", "replace")
+        lines = text.split("\r\n")
+        self.assertEqual("", lines[-1], "the log ends with CRLF")
+        for line in lines[:-1]:
+            self.assertRegex(line, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \S")
+        for fragment in fragments:
+            self.assertIn(fragment, text)
+        return text
 
     def content_record(self):
         return reg_query("swfUpdate"), reg_query("swfUpdateTime")

@@ -13,7 +13,8 @@ import time
 
 class Route:
     def __init__(self, body=b"", status=200, length="auto", piece=None, delay=0.0,
-                 close_after=None, never_answer=False, stall_after=None, content_type="application/octet-stream"):
+                 close_after=None, never_answer=False, stall_after=None, content_type="application/octet-stream",
+                 headers=None):
         self.body = body
         self.status = status
         self.length = length          # "auto", an int (may lie), or None (no header)
@@ -23,7 +24,7 @@ class Route:
         self.never_answer = never_answer
         self.stall_after = stall_after  # send this many body bytes, then nothing (the connection stays open)
         self.content_type = content_type
-
+        self.headers = headers or {}  # more response headers
 
 class _Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
@@ -33,11 +34,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         server = self.server
-        entry = {"method": "GET", "path": self.path, "headers": {k.lower(): v for k, v in self.headers.items()},
-                 "time": time.time(), "finished": None}
+        path, proxied = self.path, self.path.startswith("http://")
+        if proxied:  # asked as a proxy: the absolute address names the server
+            path = "/" + path[len("http://"):].partition("/")[2]
+        entry = {"method": "GET", "path": path, "proxied": proxied,
+                 "headers": {k.lower(): v for k, v in self.headers.items()}, "time": time.time(), "finished": None}
         with server.lock:
             server.requests.append(entry)
-            route = server.routes.get(self.path)
+            route = server.routes.get(path)
         if route is None:
             route = Route(b"<html>not found</html>", status=404)
         if route.never_answer:
@@ -45,6 +49,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return
         self.send_response(route.status)
         self.send_header("Content-Type", route.content_type)
+        for name, value in route.headers.items():
+            self.send_header(name, value)
         length = len(route.body) if route.length == "auto" else route.length
         if length is not None:
             self.send_header("Content-Length", str(length))

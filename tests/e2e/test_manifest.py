@@ -24,6 +24,9 @@ class ManifestTest(E2ETest):
         self.assertEqual(0, self.case.run())
         self.assertEqual([MANIFEST_PATH], self.server.paths())
         self.assertIsNone(self.case.find_window(title=PROMPT_CAPTION))
+        self.assert_logged("start: Updater.exe 1.1.0.12181, work folder ", "manifest: HTTP 200, Content-Length ",
+                           'manifest: version "1.1.0.12181"', "installed: 1.1.0.12181",
+                           "decision: not offered: not newer than installed", "content: none announced", "end after ")
 
     def test_newer_version_is_offered(self):
         self.offer("1.1.0.12182")
@@ -38,7 +41,7 @@ class ManifestTest(E2ETest):
         self.case.start()
         self.assert_offered()
 
-    def test_request_names_itself_and_bypasses_the_cache(self):
+    def test_request_names_itself_bypasses_the_cache_and_sends_no_logon(self):
         reg("add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
             "/d", "wininet.HttpOpenRequestW;wininet.InternetOpenW", "/f")
         self.addCleanup(reg, "delete", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/f")
@@ -51,11 +54,13 @@ class ManifestTest(E2ETest):
         self.assertEqual(1, len(calls), calls)
         flags = int(calls[0].split("(")[1].split(",")[6], 16)
         self.assertTrue(flags & 0x80000000, calls[0])  # INTERNET_FLAG_RELOAD
+        self.assertTrue(flags & 0x00040000, calls[0])  # INTERNET_FLAG_NO_AUTH
 
     def test_error_page_offers_nothing(self):
         self.serve({MANIFEST_PATH: Route(b"<html><body><h1>404 Not Found</h1></body></html>", status=404)})
         self.assertEqual(0, self.case.run())
         self.assertEqual([MANIFEST_PATH], self.server.paths())
+        self.assert_logged("manifest: HTTP 404,", "manifest: version missing")
 
     def test_empty_body_offers_nothing(self):
         self.serve({MANIFEST_PATH: Route(b"", length=0)})
@@ -76,6 +81,7 @@ class ManifestTest(E2ETest):
         self.server_down()
         self.assertEqual(0, self.case.run())
         self.assertLess(self.case.elapsed, 10)
+        self.assert_logged("manifest: direct: no answer from %s, error 12029" % MANIFEST_URL)
 
 
 class HostWithoutVersionTest(E2ETest):

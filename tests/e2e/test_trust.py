@@ -48,12 +48,14 @@ class TrustTest(E2ETest):
 
     def test_unsigned_is_refused(self):
         self.check(installer_bytes(), started=False)
+        self.assert_logged("installer: WinVerifyTrust 0x800B0100, signer key unknown, refused")
 
     def test_changed_after_signing_is_refused(self):
         self.check(one_byte_changed(signed(installer_bytes(), "publisher")), started=False)
 
     def test_signed_by_another_key_is_refused(self):
         self.check(signed(installer_bytes(), "stranger"), started=False)
+        self.assert_logged("installer: WinVerifyTrust 0x00000000, signer key not pinned, refused")
 
     def test_without_pins_unsigned_starts(self):
         self.check(installer_bytes(), started=True, pinned=False)

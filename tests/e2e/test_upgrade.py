@@ -46,6 +46,7 @@ class UpgradeTest(E2ETest):
         self.assertEqual(0, self.case.finish())
         self.assertEqual([MANIFEST_PATH], self.server.paths())
         self.assertTrue(self.case.host_running())
+        self.assert_logged("decision: offered, optional", "prompt: optional, answered 7 (not now)")
 
     def test_accepted_downloads_closes_and_starts(self):
         self.offer(size=3000000, piece=200000, delay=0.15)
@@ -75,6 +76,12 @@ class UpgradeTest(E2ETest):
         self.assertGreaterEqual(ran - closed, 1.0)
         self.case.host.wait(timeout=10)
         self.assertIsNone(self.progress_window())
+        self.assert_logged("prompt: optional, answered 6 (go)",
+                           "download %s: 0x00000000, 3000000 bytes, announced 3000000, whole, an executable"
+                           % self.server.url(SETUP),
+                           "installer: no signer pins in this build, not verified",
+                           "hand-over: WM_CLOSE handled; host ended after ")
+        self.assertGreater(int(self.assert_logged().split("hand-over: ShellExecute ")[1].split()[0]), 32)
 
     def test_forced_shows_ok_only_and_hands_over(self):
         self.offer(flag="force")
@@ -168,6 +175,8 @@ class UpgradeTest(E2ETest):
 
     def test_installer_answering_404(self):
         self.check_failed_download(Route(b"<html><h1>404 Not Found</h1></html>", status=404))
+        self.assert_logged("not an executable")
+        self.assertNotIn("hand-over", self.assert_logged())
 
     def test_installer_cut_halfway(self):
         data = installer_bytes(400000)

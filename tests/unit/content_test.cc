@@ -129,6 +129,16 @@ TEST_F(ContentTest, FailedDownloadKeepsOldContentAndWritesNoRecord) {
          f.downloads[kSwfUrl].progress = {{4, 100}};
        }},
       {"empty file", [](FakePlatform& f) { f.ServeDownload(kSwfUrl, ""); }},
+      {"redirected off the web",
+       [](FakePlatform& f) {
+         f.ServeDownload(kSwfUrl, kNewSwf);
+         f.downloads[kSwfUrl].redirect = "file:///C:/Users/secret.swf";
+       }},
+      {"stalled",
+       [](FakePlatform& f) {
+         f.ServeDownload(kSwfUrl, kNewSwf);
+         f.downloads[kSwfUrl].stallMs = 600000;
+       }},
       {"old file cannot be replaced",
        [](FakePlatform& f) {
          f.ServeDownload(kSwfUrl, kNewSwf);

@@ -1,5 +1,6 @@
 #include "fake_platform.h"
 
+#include <ctype.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -135,6 +136,12 @@ int MakeDirectory(const char* path) {
 
 unsigned LastError() { return gFake->lastError; }
 
+void RestrictDllSearch() { Record("RestrictDllSearch"); }
+
+int IsReparsePoint(const char* path) { return gFake->reparsePoints.count(path) > 0; }
+
+int OwnedByUserOrSystem(const char* path) { return gFake->foreignOwned.count(path) == 0; }
+
 int RemoveFile(const char* path) {
   Record(std::string("RemoveFile ") + path);
   if (gFake->locked.count(path)) return 0;
@@ -166,6 +173,17 @@ File OpenForReading(const char* path) {
 void CloseFile(File file) {
   Record("CloseFile");
   gFake->openFiles.erase(file);
+}
+
+long long PathFileSize(const char* path) {
+  auto file = gFake->files.find(path);
+  return file == gFake->files.end() ? -1 : static_cast<long long>(file->second.size());
+}
+
+int AppendToFile(const char* path, const char* data, unsigned long size) {
+  if (gFake->locked.count(path)) return 0;
+  gFake->files[path].append(data, size);
+  return 1;
 }
 
 long long OpenFileSize(File file) {
@@ -262,8 +280,31 @@ long SetStringValue(RegKey, const char* name, const char* text) {
 
 void CloseKey(RegKey) { Record("CloseKey"); }
 
-Internet OpenSession(const wchar_t* agent) {
-  Record("OpenSession");
+// Enough of InternetCrackUrlA for the address rule: scheme://[user[:password]@]host[:port][/path].
+int CrackUrl(const char* url, UrlParts* parts) {
+  std::string text = url;
+  size_t colon = text.find("://");
+  if (colon == std::string::npos || colon == 0) return 0;
+  std::string scheme = text.substr(0, colon);
+  for (char& c : scheme) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  parts->scheme = scheme == "http" ? kSchemeHttp : scheme == "https" ? kSchemeHttps : kSchemeOther;
+  std::string rest = text.substr(colon + 3);
+  std::string authority = rest.substr(0, rest.find('/'));
+  size_t at = authority.rfind('@');
+  std::string user = at == std::string::npos ? "" : authority.substr(0, at);
+  std::string hostPort = at == std::string::npos ? authority : authority.substr(at + 1);
+  size_t userColon = user.find(':');
+  parts->userLength = static_cast<unsigned long>(userColon == std::string::npos ? user.size() : userColon);
+  parts->passwordLength = static_cast<unsigned long>(userColon == std::string::npos ? 0 : user.size() - userColon - 1);
+  parts->hostLength = static_cast<unsigned long>(hostPort.substr(0, hostPort.find(':')).size());
+  return 1;
+}
+
+int SystemHasProxy() { return gFake->proxyConfigured; }
+
+Internet OpenSession(const wchar_t* agent, int viaProxy) {
+  Record(viaProxy ? "OpenSession proxy" : "OpenSession");
+  gFake->sessionViaProxy = viaProxy != 0;
   gFake->agent = agent;
   return gFake->sessionOpens ? reinterpret_cast<Internet>(0x10) : nullptr;
 }
@@ -272,7 +313,9 @@ Internet OpenUrlReload(Internet, const wchar_t* url, unsigned long timeoutMs) {
   Record("OpenUrl");
   gFake->url = url;
   gFake->timeout = timeoutMs;
-  return gFake->urlOpens ? reinterpret_cast<Internet>(0x20) : nullptr;
+  bool opens = gFake->sessionViaProxy ? gFake->urlOpensViaProxy : gFake->urlOpens;
+  if (!opens) gFake->lastError = gFake->urlError;
+  return opens ? reinterpret_cast<Internet>(0x20) : nullptr;
 }
 
 int QueryContentLength(Internet, wchar_t* text, unsigned long byteCapacity) {
@@ -288,6 +331,8 @@ int AvailableInternet(Internet, unsigned long* available) {
   *available = gFake->pieces.empty() ? 0 : static_cast<unsigned long>(gFake->pieces.front().size());
   return 1;
 }
+
+int QueryStatusCode(Internet) { return 200; }
 
 int ReadInternet(Internet, void* buffer, unsigned long size, unsigned long* read) {
   Record("ReadInternet");
@@ -318,6 +363,12 @@ Result DownloadToFile(const char* url, const char* path, void* callback) {
   IBindStatusCallback* status = static_cast<IBindStatusCallback*>(callback);
   if (status) status->OnStartBinding(0, reinterpret_cast<IBinding*>(0xB1));
   bool first = true;
+  if (status && !download.redirect.empty()) {
+    std::wstring target(download.redirect.begin(), download.redirect.end());
+    if (status->OnProgress(0, 0, 6, target.c_str()) == static_cast<Result>(0x80004004L)) {  // BINDSTATUS_REDIRECTING
+      return static_cast<Result>(0x80004004L);
+    }
+  }
   for (auto& step : download.progress) {
     if (status) status->OnProgress(step.first, step.second, 0, nullptr);
     if (first && gFake->duringDownload) gFake->duringDownload(url);  // mid-transfer
@@ -336,6 +387,8 @@ Result DownloadToFile(const char* url, const char* path, void* callback) {
   if (download.writesFile && !gFake->locked.count(path)) gFake->files[path] = download.bytes;
   return download.result;
 }
+
+void ResetBindInfo(void*) {}
 
 void HoldBinding(void*) { Record("HoldBinding"); }
 void AbortBinding(void*) { Record("AbortBinding"); }
@@ -381,9 +434,10 @@ Window FindTopWindow(const wchar_t* title) {
   return found == gFake->topWindows.end() ? nullptr : found->second;
 }
 
-void SendClose(Window window, unsigned long timeoutMs) {
+int SendClose(Window window, unsigned long timeoutMs) {
   Record("SendClose " + std::to_string(timeoutMs));
   gFake->destroyed.insert(window);
+  return 1;
 }
 
 int ShowMessageBox(Window owner, const wchar_t* text, const wchar_t* caption, unsigned style) {
@@ -449,11 +503,12 @@ void SetProgressRange(Window, unsigned long maximum) { gFake->barMax = maximum; 
 
 void SetProgressPosition(Window, unsigned long position) { gFake->barPos = position; }
 
-void OpenWithShell(const char* path) {
+int OpenWithShell(const char* path) {
   bool held = false;
   for (auto& open : gFake->openFiles) held = held || open.second == path;
   Record(std::string("OpenWithShell ") + path + (held ? "" : " (not held)"));
   gFake->shellOpened.push_back(path);
+  return 42;
 }
 
 }  // namespace platform

@@ -22,6 +22,7 @@ struct FakeDownload {
   bool writesFile = true;
   std::vector<std::pair<unsigned long, unsigned long>> progress;  // (progress, max)
   unsigned long stallMs = 0;  // silence after the first report, before the rest
+  std::string redirect;       // reported as a redirect before any data
 };
 
 struct FakeBox {
@@ -54,6 +55,7 @@ class FakePlatform {
   std::map<std::string, std::string> files;
   std::set<std::string> locked;  // cannot be opened, removed or replaced
   std::map<platform::File, std::string> openFiles;
+  std::set<std::string> reparsePoints, foreignOwned;
   bool failMakeDirectory = false;
   unsigned makeDirectoryError = 5;
   unsigned lastError = 0;
@@ -71,6 +73,8 @@ class FakePlatform {
 
   // WinINet.
   bool sessionOpens = true, urlOpens = true;
+  bool proxyConfigured = false, urlOpensViaProxy = true, sessionViaProxy = false;
+  unsigned urlError = 12029;  // ERROR_INTERNET_CANNOT_CONNECT
   bool haveLength = true;
   std::wstring lengthText;
   std::vector<std::string> pieces;  // each read delivers at most one piece

@@ -201,6 +201,79 @@ TEST_F(ManifestTest, FetchReadsWholeBodyOrNothing) {
   }
 }
 
+TEST_F(ManifestTest, OnlyWebAddressesAreKept) {
+  struct AddressCase {
+    const char* url;
+    int web;
+  };
+  const AddressCase cases[] = {
+      {"http://h/setup.exe", 1},
+      {"https://update.example.com:8443/a/setup.exe?x=1", 1},
+      {"HTTP://H:80/m.swf", 1},
+      {"file:///C:/Windows/secret.swf", 0},
+      {"FILE://host/share/x.swf", 0},
+      {"C:\\Windows\\tool.exe", 0},
+      {"\\\\host\\share\\x.swf", 0},
+      {"ftp://127.0.0.1:21/x.swf", 0},
+      {"http://user:pass@h/setup.exe", 0},
+      {"http://user@h/setup.exe", 0},
+      {"http://h\\..\\x", 0},
+      {"http://h/set up.exe", 0},
+      {"http://h/setup.exe\n", 0},
+      {"http:///setup.exe", 0},
+      {"setup.exe", 0},
+      {"", 0},
+  };
+  for (const AddressCase& c : cases) {
+    SCOPED_TRACE(c.url);
+    EXPECT_EQ(c.web, IsWebAddress(c.url));
+  }
+  // A refused address leaves its field empty: nothing offered, no content fetched.
+  UseDefaultPaths();
+  fake.files[gWorkPaths.hostExePath] = "MZ";
+  fake.InstalledVersion(1, 1, 0, 12181);
+  fake.ServeManifest("<swf-url>file:///C:/x.swf</swf-url><version>1.1.0.12182</version><flag>f</flag>"
+                     "<url>\\\\host\\share\\tool.exe</url>");
+  EXPECT_EQ(0, FetchManifest());
+  EXPECT_STREQ("", gManifest.contentUrl);
+  EXPECT_STREQ("", gManifest.installerUrl);
+}
+
+TEST_F(ManifestTest, ProxyOnlyWhenNoServerAnswered) {
+  struct ProxyCase {
+    const char* name;
+    bool proxyConfigured, directOpens;
+    unsigned directError;
+    std::string body;  // what the server sends when it answers
+    bool triesProxy;
+    int offer;
+  };
+  const std::string notFound = "<html>404</html>";
+  const ProxyCase cases[] = {
+      {"name not resolved", true, false, 12007, kOffer, true, 1},
+      {"connection refused", true, false, 12029, kOffer, true, 1},
+      {"connection timed out", true, false, 12002, kOffer, true, 1},
+      {"no proxy configured", false, false, 12007, kOffer, false, 0},
+      {"connection reset: the server was reached", true, false, 12030, kOffer, false, 0},
+      {"an error page is an answer", true, true, 0, notFound, false, 0},
+      {"direct works", true, true, 0, kOffer, false, 1},
+  };
+  for (const ProxyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    NextCase();
+    UseDefaultPaths();
+    fake.files[gWorkPaths.hostExePath] = "MZ";
+    fake.InstalledVersion(1, 1, 0, 12181);
+    fake.ServeManifest(c.body);
+    fake.proxyConfigured = c.proxyConfigured;
+    fake.urlOpens = c.directOpens;
+    fake.urlError = c.directError;
+    EXPECT_EQ(c.offer, FetchManifest());
+    EXPECT_EQ(c.triesProxy, fake.Called("OpenSession proxy"));
+    EXPECT_LT(fake.IndexOf("OpenSession"), fake.IndexOf("OpenUrl"));  // direct first, always
+  }
+}
+
 TEST_F(ManifestTest, FetchAsksTheServerNotTheCache) {
   UseDefaultPaths();
   fake.files[gWorkPaths.hostExePath] = "MZ";

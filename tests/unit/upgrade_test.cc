@@ -124,7 +124,7 @@ TEST_F(UpgradeTest, ProgressDrivesTheBar) {
   EXPECT_EQ(3000000ul, fake.barPos);
 }
 
-TEST_F(UpgradeTest, DelegateRefusesEverythingButProgressAndTheBinding) {
+TEST_F(UpgradeTest, DelegateAnswersOnlyWhatTheDownloadNeeds) {
   DownLoadDelegate delegate(nullptr);
   IBindStatusCallback* callback = &delegate;
   GUID iid = {};
@@ -137,7 +137,9 @@ TEST_F(UpgradeTest, DelegateRefusesEverythingButProgressAndTheBinding) {
   EXPECT_EQ(E_NOTIMPL, callback->GetPriority(nullptr));
   EXPECT_EQ(E_NOTIMPL, callback->OnLowResource(0));
   EXPECT_EQ(E_NOTIMPL, callback->OnStopBinding(0, nullptr));
-  EXPECT_EQ(E_NOTIMPL, callback->GetBindInfo(nullptr, nullptr));
+  DWORD flags = 0;
+  EXPECT_EQ(S_OK, callback->GetBindInfo(&flags, nullptr));
+  EXPECT_EQ(kBindGetNewestVersion | kBindNoWriteCache, flags);  // neither from nor into the cache
   EXPECT_EQ(E_NOTIMPL, callback->OnDataAvailable(0, 0, nullptr, nullptr));
   EXPECT_EQ(E_NOTIMPL, callback->OnObjectAvailable(iid, nullptr));
   EXPECT_EQ(S_OK, callback->OnProgress(0, 0, 0, nullptr));
@@ -189,7 +191,7 @@ TEST_F(UpgradeTest, InstallerMustArriveWholeAndRunnable) {
     if (fake.Called("HoldBinding")) {
       EXPECT_LT(fake.IndexOf("JoinThread"), fake.IndexOf("ReleaseBinding"));
     }
-    EXPECT_EQ(fake.Called("AbortBinding"), fake.Called(std::string("DeleteCacheEntry ") + kSetupUrl));
+    EXPECT_EQ(fake.Called("Download"), fake.Called(std::string("DeleteCacheEntry ") + kSetupUrl));
   }
 }
 

@@ -121,6 +121,39 @@ TEST_F(WorkPathsTest, FoldersTheCodePageCannotHoldGoByTheirShortNames) {
   EXPECT_EQ(1, gWorkPaths.shortNameUsed);
 }
 
+TEST_F(WorkPathsTest, BorrowedFoldersAreRefused) {
+  struct BorrowedCase {
+    const char* name;
+    std::string temp;  // "": no temp folder, so the folder beside the program
+    bool reparse, foreign;
+    int answer;
+  };
+  const BorrowedCase cases[] = {
+      {"own work folder", "C:\\Temp\\", false, false, 1},
+      {"work folder is a junction", "C:\\Temp\\", true, false, 0},
+      {"temp folder owned by another user", "C:\\Temp\\", false, true, 1},  // only beside the program
+      {"temp\\ beside the program is a link", "", true, false, 0},
+      {"temp\\ beside the program made by another user", "", false, true, 0},
+  };
+  for (const BorrowedCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    NextCase();
+    fake.tempDir = c.temp;
+    if (c.temp.empty()) fake.tempAnswer = 0;
+    std::string dir = c.temp.empty() ? "C:\\App\\temp\\" : c.temp + "kelvaport\\";
+    fake.dirs.insert(dir);
+    fake.files[dir + "setup.exe"] = "MZ planted";
+    if (c.reparse) fake.reparsePoints.insert(dir);
+    if (c.foreign) fake.foreignOwned.insert(dir);
+    EXPECT_EQ(c.answer, PrepareWorkPaths());
+    EXPECT_EQ(c.answer ? 0u : 1u, fake.boxes.size());
+    if (!c.answer) {
+      EXPECT_EQ(L"创建临时目录失败，错误代码1921", fake.boxes[0].text);
+      EXPECT_EQ(1u, fake.files.count(dir + "setup.exe"));  // nothing touched in there
+    }
+  }
+}
+
 TEST_F(WorkPathsTest, StaleInstallerThatCannotBeRemovedIsNoFailure) {
   fake.dirs.insert("C:\\Temp\\kelvaport\\");
   fake.files["C:\\Temp\\kelvaport\\setup.exe"] = "MZ";

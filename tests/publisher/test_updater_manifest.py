@@ -1,0 +1,110 @@
+"""updater-manifest: each pitfall of the updater's exact rules, each exit
+status, and `make` writing what `check` passes. TOOL names the binary."""
+import os
+import subprocess
+import tempfile
+import unittest
+
+TOOL = os.environ.get("UPDATER_MANIFEST", "updater-manifest")
+GOOD = ("<?xml version=\"1.0\"?><update><version>1.1.0.12182</version><flag>0</flag>"
+        "<url>http://h/setup.exe</url><swf-url>http://h/m.swf</swf-url><swf-date>2013-01-05|10:00:00</swf-date>"
+        "</update>")
+
+
+def run(*args):
+    proc = subprocess.run([TOOL] + list(args), capture_output=True, text=True, timeout=30)
+    return proc.returncode, proc.stdout + proc.stderr
+
+
+def check(body, *args):
+    with tempfile.NamedTemporaryFile("wb", suffix=".xml", delete=False) as f:
+        f.write(body if isinstance(body, bytes) else body.encode())
+    try:
+        return run("check", f.name, *args)
+    finally:
+        os.unlink(f.name)
+
+
+class CheckTest(unittest.TestCase):
+    def test_verdicts(self):
+        long_url = "http://h/" + "a" * 300
+        cases = [
+            # (name, manifest, extra args, exit status, fragments of the output)
+            ("clean", GOOD, ["--installed", "1.1.0.12181", "--stamp", "2013-01-04|09:00:00"], 0,
+             ["installed 1.1.0.12181: offered, optional", "content refreshed", "0 error(s), 0 warning(s)"]),
+            ("false forces", GOOD.replace("<flag>0", "<flag>false"), [], 0,
+             ['forced: yes ("<flag>" is followed by "f" in "false")', "warning: <flag>false</flag> forces"]),
+            ("capital F does not force", GOOD.replace("<flag>0", "<flag>Force"), [], 0,
+             ["forced: no", "warning: <flag>Force</flag> does not force"]),
+            ("text order is not number order", GOOD.replace("1.1.0.12182", "1.10.0.0"), ["--installed", "1.9.0.0"],
+             0, ["installed 1.9.0.0: not offered", 'warning: "1.10.0.0" is newer than 1.9.0.0 as numbers']),
+            ("white space in the version", GOOD.replace("12182<", "12182\r\n<"), [], 0,
+             ["warning: the version has white space around it"]),
+            ("value longer than its field", GOOD.replace("http://h/setup.exe", long_url), [], 1,
+             ["url: rejected (309 bytes; holds at most 259)"]),
+            ("missing url", GOOD.replace("<url>http://h/setup.exe</url>", ""), ["--installed", "1.0.0.0"], 1,
+             ["url: missing", "installed 1.0.0.0: not offered (no installer address)"]),
+            ("swf-date after the client clock", GOOD, ["--now", "2013-01-05|09:59:59"], 0,
+             ['warning: swf-date sorts after the client clock "2013-01-05|09:59:59"']),
+            ("swf-date in another format", GOOD.replace("2013-01-05|10:00:00", "05/01/2013 10:00"), [], 0,
+             ["warning: swf-date is not in the stored stamp's format"]),
+            ("NUL before the tags", "\0" + GOOD, [], 1, ["warning: a NUL byte at offset 0", "version: missing"]),
+            ("control byte before the tags", "\x01" + GOOD, [], 0, ["warning: a control byte"]),
+            ("not a web address", GOOD.replace("http://h/setup.exe", "file:///C:/x.exe"), [], 1,
+             ["error: url \"file:///C:/x.exe\" is not an absolute http:// or https:// address"]),
+            ("over the cap", GOOD + " " * 70000, [], 1, ["reads no manifest"]),
+        ]
+        for name, body, args, status, fragments in cases:
+            with self.subTest(name):
+                code, out = check(body, *args)
+                self.assertEqual(status, code, out)
+                for fragment in fragments:
+                    self.assertIn(fragment, out)
+
+    def test_usage_errors(self):
+        for args in ([], ["check"], ["check", "a.xml", "--bogus"], ["make", "--version"], ["frobnicate"]):
+            with self.subTest(args):
+                self.assertEqual(2, run(*args)[0])
+
+
+class MakeTest(unittest.TestCase):
+    def test_make_writes_what_check_passes(self):
+        with tempfile.TemporaryDirectory() as tree:
+            swf = os.path.join(tree, "in.swf")
+            with open(swf, "wb") as f:
+                f.write(b"CWS\x0a" + b"\0" * 100)
+            for forced in ([], ["--forced"]):
+                code, out = run("make", "--version", "2.0.0.1", "--installer-url", "http://h/dl/setup.exe",
+                                "--content", swf, "--content-url", "http://h/c/mnMain.swf", "--tz", "-12:00",
+                                "--out", tree, *forced)
+                self.assertEqual(0, code, out)
+                manifest = os.path.join(tree, "api", "pellixupdatecfg.xml")
+                code, out = run("check", manifest, "--installed", "1.1.0.12181")
+                self.assertEqual(0, code, out)
+                self.assertIn("0 error(s), 0 warning(s)", out)
+                self.assertIn("forced: yes" if forced else "forced: no", out)
+                with open(os.path.join(tree, "c", "mnMain.swf"), "rb") as f:
+                    self.assertEqual(b"CWS", f.read(3))
+
+    def test_make_refuses(self):
+        with tempfile.TemporaryDirectory() as tree:
+            html = os.path.join(tree, "page.swf")
+            with open(html, "wb") as f:
+                f.write(b"<html>")
+            cases = [
+                ("version of three numbers", ["--version", "1.1.0", "--installer-url", "http://h/s.exe"]),
+                ("version part too large", ["--version", "1.1.0.70000", "--installer-url", "http://h/s.exe"]),
+                ("address too long", ["--version", "1.1.0.1", "--installer-url", "http://h/" + "a" * 260]),
+                ("not a web address", ["--version", "1.1.0.1", "--installer-url", "\\\\host\\share\\s.exe"]),
+                ("content that is no SWF", ["--version", "1.1.0.1", "--installer-url", "http://h/s.exe",
+                                            "--content", html, "--content-url", "http://h/m.swf"]),
+            ]
+            for name, args in cases:
+                with self.subTest(name):
+                    code, out = run("make", *args)
+                    self.assertEqual(1, code, out)
+                    self.assertIn("updater-manifest make:", out)
+
+
+if __name__ == "__main__":
+    unittest.main()
