@@ -38,14 +38,8 @@ class PeakWatcher:
 
     def _watch(self):
         while not self._stop.is_set():
-            for pid in os.listdir("/proc"):
-                if not pid.isdigit():
-                    continue
+            for pid in harness.wine_pids(self.exe_name):
                 try:
-                    with open("/proc/%s/cmdline" % pid, "rb") as f:
-                        cmdline = f.read().replace(b"\0", b" ").decode(errors="replace").lower()
-                    if self.exe_name not in cmdline or "launcher" in cmdline:
-                        continue
                     with open("/proc/%s/status" % pid) as f:
                         for line in f:
                             if line.startswith("RssAnon:"):

@@ -8,31 +8,17 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <openssl/bio.h>
+#include <openssl/cms.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
 #include <string>
 #include <vector>
 
 #include "manifest/manifest.h"
 #include "platform/platform.h"
-
-// The updater asks InternetCrackUrlA; this is the same reading for the forms a
-// publisher writes: scheme://[user[:password]@]host[:port][/path].
-int platform::CrackUrl(const char* url, UrlParts* parts) {
-  const char* colon = strstr(url, "://");
-  if (!colon || colon == url) return 0;
-  std::string scheme(url, colon);
-  for (char& c : scheme) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  parts->scheme = scheme == "http" ? kSchemeHttp : scheme == "https" ? kSchemeHttps : kSchemeOther;
-  std::string rest = colon + 3;
-  std::string authority = rest.substr(0, rest.find_first_of("/?#"));
-  size_t at = authority.rfind('@');
-  std::string user = at == std::string::npos ? "" : authority.substr(0, at);
-  std::string host = at == std::string::npos ? authority : authority.substr(at + 1);
-  size_t userColon = user.find(':');
-  parts->userLength = static_cast<unsigned long>(userColon == std::string::npos ? user.size() : userColon);
-  parts->passwordLength = userColon == std::string::npos ? 0 : static_cast<unsigned long>(user.size() - userColon - 1);
-  parts->hostLength = static_cast<unsigned long>(host.substr(0, host.find(':')).size());
-  return 1;
-}
 
 namespace {
 
@@ -41,8 +27,11 @@ const char* const kSwfSignatures[] = {"FWS", "CWS", "ZWS"};
 
 const char kUsage[] =
     "usage: updater-manifest check MANIFEST [--installed VERSION]... [--stamp STORED_STAMP]... [--now STAMP]\n"
-    "       updater-manifest make --version V --installer-url URL [--forced] [--content FILE --content-url URL]\n"
-    "                             [--tz +HH:MM] [--out DIR]\n"
+    "                              [--pin PIN]... [--installer FILE] [--content FILE]\n"
+    "       updater-manifest make --version V --installer-url URL [--installer FILE] [--forced]\n"
+    "                             [--content FILE --content-url URL] [--tz +HH:MM] [--out DIR]\n"
+    "                             [--sign --cert CERT --key KEY]\n"
+    "       updater-manifest sign MANIFEST --cert CERT --key KEY\n"
     "       updater-manifest VERB --help\n";
 
 const char kCheckHelp[] =
@@ -55,6 +44,10 @@ const char kCheckHelp[] =
     "download the content on every run until its clock passes the date. Without --now, the latest clock\n"
     "on earth (UTC+14) is taken.\n"
     "Warnings (one line each, \"warning: ...\") name the pitfalls of the updater's exact rules.\n"
+    "With --pin (a signer pin, as UPDATER_TRUSTED_SIGNERS takes it; repeatable), MANIFEST.p7s is checked by the\n"
+    "rules of a build that requires signed releases: a detached PKCS #7 signature over the exact bytes, no\n"
+    "signed attributes, a pinned signer key, and a <sha256> (and with content a <swf-sha256>) present.\n"
+    "--installer FILE and --content FILE are held against <sha256> and <swf-sha256>.\n"
     "Exit status: 0 no errors (warnings allowed), 1 the manifest has errors, 2 usage error.\n";
 
 const char kMakeHelp[] =
@@ -72,7 +65,111 @@ const char kMakeHelp[] =
     "west of all your clients (e.g. -12:00) never makes anyone download twice, but makes clients that\n"
     "refreshed in the last hours skip it. `check --now` shows the verdict for a given client clock.\n"
     "Refuses a content file that does not begin with an SWF signature, a version that is not four\n"
-    "numbers, and values that would not fit the updater's fields.\n";
+    "numbers, and values that would not fit the updater's fields.\n"
+    "--installer FILE writes its <sha256>, and copies it to the path of --installer-url inside DIR; with\n"
+    "--content, <swf-sha256> is written too. --sign --cert CERT --key KEY also writes the signature\n"
+    "api/pellixupdatecfg.xml.p7s (see `sign`).\n";
+
+const char kSignHelp[] =
+    "updater-manifest sign MANIFEST --cert CERT --key KEY\n"
+    "\n"
+    "Writes MANIFEST.p7s: a detached CMS (PKCS #7) SignedData in DER over the exact bytes of MANIFEST, SHA-256\n"
+    "with the key's algorithm, with no signed attributes, carrying the signer certificate (PEM files).\n"
+    "Serve it beside the manifest, at /api/pellixupdatecfg.xml.p7s.\n";
+
+bool ReadWhole(const std::string& path, std::string* data) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (!file) return false;
+  char chunk[65536];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;) data->append(chunk, n);
+  fclose(file);
+  return true;
+}
+
+std::string Hex(const unsigned char* bytes, size_t size) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < size; ++i) out += {kHex[bytes[i] >> 4], kHex[bytes[i] & 0xF]};
+  return out;
+}
+
+std::string Sha256Hex(const std::string& data) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr);
+  return Hex(digest, size);
+}
+
+// The pin of a certificate: SHA-256 of its SubjectPublicKeyInfo (DER).
+std::string KeyPin(X509* certificate) {
+  unsigned char* der = nullptr;
+  int size = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
+  if (size <= 0) return "";
+  std::string pin = Sha256Hex(std::string(reinterpret_cast<char*>(der), static_cast<size_t>(size)));
+  OPENSSL_free(der);
+  return pin;
+}
+
+// A detached CMS SignedData in DER over `data`: SHA-256, no signed attributes,
+// the signer certificate inside. Empty on failure, with the reason in `why`.
+std::string SignBytes(const std::string& data, const std::string& certPath, const std::string& keyPath,
+                      std::string* why) {
+  std::string out;
+  BIO* certBio = BIO_new_file(certPath.c_str(), "r");
+  BIO* keyBio = BIO_new_file(keyPath.c_str(), "r");
+  X509* cert = certBio ? PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr) : nullptr;
+  EVP_PKEY* key = keyBio ? PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr) : nullptr;
+  BIO* in = BIO_new_mem_buf(data.data(), static_cast<int>(data.size()));
+  const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_NOATTR | CMS_PARTIAL;
+  CMS_ContentInfo* cms = cert && key ? CMS_sign(nullptr, nullptr, nullptr, nullptr, flags) : nullptr;
+  if (!cert || !key) {
+    *why = "cannot read the certificate or the key (PEM)";
+  } else if (!cms || !CMS_add1_signer(cms, cert, key, EVP_sha256(), flags) || !CMS_final(cms, in, nullptr, flags)) {
+    *why = "signing failed (does the key belong to the certificate?)";
+  } else {
+    unsigned char* der = nullptr;
+    int size = i2d_CMS_ContentInfo(cms, &der);
+    if (size > 0) out.assign(reinterpret_cast<char*>(der), static_cast<size_t>(size));
+    OPENSSL_free(der);
+  }
+  CMS_ContentInfo_free(cms);
+  BIO_free(in);
+  EVP_PKEY_free(key);
+  X509_free(cert);
+  BIO_free(keyBio);
+  BIO_free(certBio);
+  return out;
+}
+
+// Holds a signature to the product's rules; the first rule it breaks, or "".
+std::string SignatureFault(const std::string& data, const std::string& signature,
+                           const std::vector<std::string>& pins) {
+  if (signature.size() > kSignatureCap) return "larger than the updater's cap of " + std::to_string(kSignatureCap);
+  const unsigned char* der = reinterpret_cast<const unsigned char*>(signature.data());
+  CMS_ContentInfo* cms = d2i_CMS_ContentInfo(nullptr, &der, static_cast<long>(signature.size()));
+  if (!cms) return "not a DER PKCS #7 signature";
+  std::string fault;
+  STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms);
+  for (int i = 0; signers && i < sk_CMS_SignerInfo_num(signers); ++i) {
+    if (CMS_signed_get_attr_count(sk_CMS_SignerInfo_value(signers, i)) > 0) fault = "it carries signed attributes";
+  }
+  BIO* content = BIO_new_mem_buf(data.data(), static_cast<int>(data.size()));
+  if (fault.empty() && !signers) fault = "no signer";
+  if (fault.empty() && CMS_verify(cms, nullptr, nullptr, content, nullptr, CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) != 1) {
+    fault = "it does not verify over these bytes";
+  }
+  if (fault.empty()) {
+    STACK_OF(X509)* certs = CMS_get0_signers(cms);
+    std::string pin = certs && sk_X509_num(certs) > 0 ? KeyPin(sk_X509_value(certs, 0)) : "";
+    bool pinned = false;
+    for (const std::string& p : pins) pinned = pinned || p == pin;
+    if (!pinned) fault = "its signer key " + pin + " is not pinned";
+    sk_X509_free(certs);
+  }
+  BIO_free(content);
+  CMS_ContentInfo_free(cms);
+  return fault;
+}
 
 struct Report {
   int errors = 0, warnings = 0;
@@ -141,8 +238,8 @@ void PrintField(Report& report, const char* name, const char* value, long found,
 
 int Check(const std::vector<std::string>& args) {
   std::string path;
-  std::vector<std::string> installed, stamps;
-  std::string now;
+  std::vector<std::string> installed, stamps, pins;
+  std::string now, installerFile, contentFile;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help") {
@@ -156,6 +253,12 @@ int Check(const std::vector<std::string>& args) {
       stamps.push_back(args[++i]);
     } else if (a == "--now" && valued) {
       now = args[++i];
+    } else if (a == "--pin" && valued) {
+      pins.push_back(args[++i]);
+    } else if (a == "--installer" && valued) {
+      installerFile = args[++i];
+    } else if (a == "--content" && valued) {
+      contentFile = args[++i];
     } else if (a[0] != '-' && path.empty()) {
       path = a;
     } else {
@@ -204,6 +307,15 @@ int Check(const std::vector<std::string>& args) {
   PrintField(report, "url", m.installerUrl, m.foundInstallerUrl, sizeof m.installerUrl, true);
   PrintField(report, "swf-url", m.contentUrl, m.foundContentUrl, sizeof m.contentUrl, false);
   PrintField(report, "swf-date", m.contentDate, m.foundContentDate, sizeof m.contentDate, false);
+  if (m.foundInstallerSha256 >= 0) PrintField(report, "sha256", m.installerSha256, m.foundInstallerSha256, 65, false);
+  if (m.foundContentSha256 >= 0) {
+    PrintField(report, "swf-sha256", m.contentSha256, m.foundContentSha256, 65, false);
+  }
+  for (const char* hash : {m.installerSha256, m.contentSha256}) {
+    if (hash[0] && (strlen(hash) != 64 || strspn(hash, "0123456789abcdef") != 64)) {
+      report.Error(Quote(hash) + " is not 64 lower-case hex digits: the file it names is always refused");
+    }
+  }
 
   const char* flag = strstr(body.c_str(), "<flag>");
   std::string flagValue;
@@ -286,6 +398,37 @@ int Check(const std::vector<std::string>& args) {
       }
     }
   }
+  if (!pins.empty()) {
+    std::string signature;
+    std::string fault = !ReadWhole(path + ".p7s", &signature) ? "there is no " + path + ".p7s"
+                                                                 : SignatureFault(body, signature, pins);
+    if (fault.empty()) {
+      printf("signature: valid, signer pinned\n");
+    } else {
+      report.Error("signature refused: " + fault + "; a build that requires signed releases reads no manifest");
+    }
+    if (!m.installerSha256[0]) report.Error("<sha256> is missing: signed releases start no installer without it");
+    if (m.contentUrl[0] && !m.contentSha256[0]) {
+      report.Error("<swf-sha256> is missing: signed releases refresh no content without it");
+    }
+  }
+  const struct {
+    const std::string& file;
+    const char* hash;
+    const char* tag;
+  } files[] = {{installerFile, m.installerSha256, "<sha256>"}, {contentFile, m.contentSha256, "<swf-sha256>"}};
+  for (const auto& f : files) {
+    std::string data;
+    if (f.file.empty()) continue;
+    if (!ReadWhole(f.file, &data)) {
+      report.Error("cannot read " + f.file);
+    } else if (Sha256Hex(data) != f.hash) {
+      report.Error(std::string(f.tag) + " " + Quote(f.hash) + " is not the SHA-256 of " + f.file + " (" +
+                   Sha256Hex(data) + "): the updater refuses the file");
+    } else {
+      printf("%s matches %s\n", f.tag, f.file.c_str());
+    }
+  }
   for (const std::string& stamp : stamps) {
     bool due = m.contentUrl[0] && m.contentDate[0] && StampIsNewer(m.contentDate, stamp.c_str());
     printf("stored %s: content %s\n", Quote(stamp.c_str()).c_str(),
@@ -317,18 +460,21 @@ int Refuse(const std::string& why) {
 }
 
 int Make(const std::vector<std::string>& args) {
-  std::string version, installerUrl, content, contentUrl, out, tz = "+00:00";
-  bool forced = false;
+  std::string version, installerUrl, installer, content, contentUrl, out, cert, key, tz = "+00:00";
+  bool forced = false, sign = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     std::string* target = a == "--version" ? &version : a == "--installer-url" ? &installerUrl
                         : a == "--content" ? &content : a == "--content-url" ? &contentUrl
-                        : a == "--out" ? &out : a == "--tz" ? &tz : nullptr;
+                        : a == "--out" ? &out : a == "--tz" ? &tz : a == "--installer" ? &installer
+                        : a == "--cert" ? &cert : a == "--key" ? &key : nullptr;
     if (a == "--help") {
       fputs(kMakeHelp, stdout);
       return 0;
     } else if (a == "--forced") {
       forced = true;
+    } else if (a == "--sign") {
+      sign = true;
     } else if (target && i + 1 < args.size()) {
       *target = args[++i];
     } else {
@@ -336,7 +482,8 @@ int Make(const std::vector<std::string>& args) {
       return 2;
     }
   }
-  if (version.empty() || installerUrl.empty() || content.empty() != contentUrl.empty()) {
+  if (version.empty() || installerUrl.empty() || content.empty() != contentUrl.empty() ||
+      sign != (!cert.empty() && !key.empty()) || (sign && out.empty())) {
     fputs(kUsage, stderr);
     return 2;
   }
@@ -355,18 +502,15 @@ int Make(const std::vector<std::string>& args) {
       return Refuse(*url + " is not an absolute http:// or https:// address the updater accepts");
     }
   }
-  int sign = 0, hours = 0, minutes = 0;
+  int hours = 0, minutes = 0;
   if (sscanf(tz.c_str(), "%*1[+-]%2d:%2d", &hours, &minutes) != 2 || hours > 14 || minutes > 59) {
     return Refuse("--tz takes +HH:MM or -HH:MM");
   }
-  sign = tz[0] == '-' ? -1 : 1;
-  std::string contentBytes;
+  int zone = tz[0] == '-' ? -1 : 1;
+  std::string contentBytes, installerBytes;
+  if (!installer.empty() && !ReadWhole(installer, &installerBytes)) return Refuse("cannot read " + installer);
   if (!content.empty()) {
-    FILE* file = fopen(content.c_str(), "rb");
-    if (!file) return Refuse("cannot read " + content);
-    char chunk[65536];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;) contentBytes.append(chunk, n);
-    fclose(file);
+    if (!ReadWhole(content, &contentBytes)) return Refuse("cannot read " + content);
     bool swf = false;
     for (const char* prefix : kSwfSignatures) swf = swf || contentBytes.compare(0, 3, prefix) == 0;
     if (!swf) return Refuse(content + " does not begin with an SWF signature (FWS, CWS or ZWS)");
@@ -375,9 +519,11 @@ int Make(const std::vector<std::string>& args) {
   manifest += "  <version>" + version + "</version>\r\n";
   manifest += std::string("  <flag>") + (forced ? "force" : "0") + "</flag>\r\n";
   manifest += "  <url>" + installerUrl + "</url>\r\n";
+  if (!installer.empty()) manifest += "  <sha256>" + Sha256Hex(installerBytes) + "</sha256>\r\n";
   if (!content.empty()) {
     manifest += "  <swf-url>" + contentUrl + "</swf-url>\r\n";
-    manifest += "  <swf-date>" + Stamp(time(nullptr), sign * (hours * 3600L + minutes * 60L)) + "</swf-date>\r\n";
+    manifest += "  <swf-sha256>" + Sha256Hex(contentBytes) + "</swf-sha256>\r\n";
+    manifest += "  <swf-date>" + Stamp(time(nullptr), zone * (hours * 3600L + minutes * 60L)) + "</swf-date>\r\n";
   }
   manifest += "</update>\r\n";
   if (out.empty()) {
@@ -387,19 +533,27 @@ int Make(const std::vector<std::string>& args) {
   if (!MakeDirectories(out + "/api") || !WriteFile(out + "/api/pellixupdatecfg.xml", manifest)) {
     return Refuse("cannot write " + out + "/api/pellixupdatecfg.xml");
   }
-  if (!content.empty()) {
-    // The content goes where its address points inside the tree.
-    size_t scheme = contentUrl.find("://");
-    size_t slash = contentUrl.find('/', scheme + 3);
-    std::string local = slash == std::string::npos ? "" : contentUrl.substr(slash + 1);
+  // The files go where their addresses point inside the tree.
+  const struct {
+    const std::string& url;
+    const std::string& bytes;
+    bool given;
+  } files[] = {{contentUrl, contentBytes, !content.empty()}, {installerUrl, installerBytes, !installer.empty()}};
+  for (const auto& f : files) {
+    if (!f.given) continue;
+    size_t slash = f.url.find('/', f.url.find("://") + 3);
+    std::string local = slash == std::string::npos ? "" : f.url.substr(slash + 1);
     local = local.substr(0, local.find_first_of("?#"));
-    if (local.empty() || local.find("..") != std::string::npos) {
-      return Refuse("--content-url has no file path to lay the content at");
-    }
+    if (local.empty() || local.find("..") != std::string::npos) return Refuse(f.url + " has no file path in the tree");
     std::string target = out + "/" + local;
-    if (!MakeDirectories(target.substr(0, target.rfind('/'))) || !WriteFile(target, contentBytes)) {
+    if (!MakeDirectories(target.substr(0, target.rfind('/'))) || !WriteFile(target, f.bytes)) {
       return Refuse("cannot write " + target);
     }
+  }
+  if (sign) {
+    std::string why, signature = SignBytes(manifest, cert, key, &why);
+    if (signature.empty()) return Refuse(why);
+    if (!WriteFile(out + "/api/pellixupdatecfg.xml.p7s", signature)) return Refuse("cannot write the signature");
   }
   printf("wrote %s/api/pellixupdatecfg.xml\n", out.c_str());
   return 0;
@@ -407,11 +561,47 @@ int Make(const std::vector<std::string>& args) {
 
 }  // namespace
 
+int Sign(const std::vector<std::string>& args) {
+  std::string manifest, cert, key;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--help") {
+      fputs(kSignHelp, stdout);
+      return 0;
+    }
+    if ((args[i] == "--cert" || args[i] == "--key") && i + 1 < args.size()) {
+      (args[i] == "--cert" ? cert : key) = args[i + 1];
+      ++i;
+    } else if (args[i][0] != '-' && manifest.empty()) {
+      manifest = args[i];
+    } else {
+      fputs(kUsage, stderr);
+      return 2;
+    }
+  }
+  if (manifest.empty() || cert.empty() || key.empty()) {
+    fputs(kUsage, stderr);
+    return 2;
+  }
+  std::string data, why;
+  if (!ReadWhole(manifest, &data)) {
+    fprintf(stderr, "updater-manifest sign: cannot read %s\n", manifest.c_str());
+    return 1;
+  }
+  std::string signature = SignBytes(data, cert, key, &why);
+  if (signature.empty() || !WriteFile(manifest + ".p7s", signature)) {
+    fprintf(stderr, "updater-manifest sign: %s\n", signature.empty() ? why.c_str() : "cannot write the signature");
+    return 1;
+  }
+  printf("wrote %s.p7s (%zu bytes)\n", manifest.c_str(), signature.size());
+  return 0;
+}
+
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 1 ? 2 : 1), argv + argc);
   std::string verb = argc > 1 ? argv[1] : "";
   if (verb == "check") return Check(args);
   if (verb == "make") return Make(args);
+  if (verb == "sign") return Sign(args);
   if (verb == "--help" || verb == "-h") {
     fputs(kUsage, stdout);
     return 0;

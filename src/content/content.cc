@@ -9,6 +9,7 @@
 #include "shared/log.h"
 #include "shared/text.h"
 #include "shared/work_paths.h"
+#include "trust/trust.h"
 #include "download/download.h"
 
 namespace {
@@ -64,11 +65,14 @@ void RefreshContentIfNeeded() {
   platform::RemoveFile(partPath);
   DownLoadDelegate delegate(nullptr);
   platform::File file = DownloadWhole(gManifest.contentUrl, partPath, &delegate, kSwfSignature);
-  if (!file) {
+  // Its hash is checked before the old file is touched.
+  int matches = file && FileMatchesHash(file, gManifest.contentSha256, "content");
+  if (file) platform::CloseFile(file);  // a file held open cannot be moved
+  if (!matches) {
+    if (file) platform::RemoveFile(partPath);
     Log("content: kept the old file");
     return;
   }
-  platform::CloseFile(file);  // a file held open cannot be moved
   if (!platform::MoveReplacing(partPath, gWorkPaths.contentPath)) {
     Log("content: kept the old file, replacing it failed, error %u", platform::LastError());
     platform::RemoveFile(partPath);

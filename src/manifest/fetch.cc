@@ -4,6 +4,7 @@
 #include "outside/outside.h"
 #include "platform/platform.h"
 #include "shared/log.h"
+#include "trust/trust.h"
 
 namespace {
 
@@ -18,14 +19,14 @@ const long kLengthRefused = -2;
 // A Content-Length is decimal digits. Text that is no number at all is
 // unknown (the body is read to its end); a number of any other form (a sign, a
 // fraction, an exponent) or one over the cap is refused.
-long ParseContentLength(const wchar_t* text) {
+long ParseContentLength(const wchar_t* text, unsigned long cap) {
   while (*text == L' ' || *text == L'\t') ++text;
   if (!(*text >= L'0' && *text <= L'9') && *text != L'-' && *text != L'+' && *text != L'.') return kLengthUnknown;
   unsigned long value = 0;
   const wchar_t* digits = text;
   for (; *text >= L'0' && *text <= L'9'; ++text) {
     value = value * 10 + static_cast<unsigned long>(*text - L'0');
-    if (value > kManifestCap) return kLengthRefused;
+    if (value > cap) return kLengthRefused;
   }
   while (*text == L' ' || *text == L'\t') ++text;
   return text == digits || *text ? kLengthRefused : static_cast<long>(value);
@@ -35,15 +36,16 @@ long ParseContentLength(const wchar_t* text) {
 // no usable length, until the stream ends, within the deadline. Null for a
 // failed read, a body shorter than announced, one that would pass the cap or
 // one still arriving at the deadline. The caller frees.
-char* ReadBody(platform::Internet request, unsigned long requested) {
+char* ReadBody(platform::Internet request, unsigned long requested, unsigned long cap, const char* what,
+               unsigned long* length) {
   wchar_t lengthText[64] = {};
   int haveLength = platform::QueryContentLength(request, lengthText, 64);
-  unsigned long wanted = kManifestCap + 1;  // one more than the cap tells "too long"
+  unsigned long wanted = cap + 1;  // one more than the cap tells "too long"
   int exact = 0;
   if (haveLength) {
-    long announced = ParseContentLength(lengthText);
+    long announced = ParseContentLength(lengthText, cap);
     if (announced == kLengthRefused) {
-      Log("manifest: Content-Length refused (not a length within the cap of %lu)", kManifestCap);
+      Log("%s: Content-Length refused (not a length within the cap of %lu)", what, cap);
       return nullptr;
     }
     if (announced >= 0) {
@@ -72,15 +74,36 @@ char* ReadBody(platform::Internet request, unsigned long requested) {
     received += count;
   }
   if (!failure && exact && received < wanted) failure = "shorter than announced";
-  if (!failure && received > kManifestCap) failure = "over the cap";
-  Log("manifest: HTTP %d, Content-Length %ld, received %lu bytes%s%s", platform::QueryStatusCode(request),
+  if (!failure && received > cap) failure = "over the cap";
+  Log("%s: HTTP %d, Content-Length %ld, received %lu bytes%s%s", what, platform::QueryStatusCode(request),
       exact ? static_cast<long>(wanted) : -1L, received, failure ? ", refused: " : "", failure ? failure : "");
   if (failure) {
     free(body);
     return nullptr;
   }
   body[received] = '\0';
+  *length = received;
   return body;
+}
+
+// With signed releases: 1 when the manifest's detached signature, fetched
+// with the same session and settings, vouches for exactly these bytes.
+int SignatureVouchesFor(platform::Internet session, const char* body, unsigned long size) {
+  unsigned long requested = platform::TickCount();
+  platform::Internet request = platform::OpenUrlReload(session, outside::kSignatureUrl, kManifestTimeoutMs);
+  if (!request) {
+    Log("signature: no answer, error %u; no manifest", platform::LastError());
+    return 0;
+  }
+  unsigned long signatureSize = 0;
+  char* signature = ReadBody(request, requested, kSignatureCap, "signature", &signatureSize);
+  platform::CloseInternet(request);
+  platform::DeleteCacheEntry(outside::kSignatureUrlText);
+  int trusted = signature && ManifestSignatureIsTrusted(reinterpret_cast<const unsigned char*>(body), size,
+                                                        reinterpret_cast<const unsigned char*>(signature),
+                                                        signatureSize);
+  free(signature);
+  return trusted;
 }
 
 // Leaves an address that is not a web address empty, as a value that does not
@@ -130,7 +153,12 @@ int FetchThrough(int viaProxy, int* noAnswer) {
   platform::Internet request = platform::OpenUrlReload(session, outside::kManifestUrl, kManifestTimeoutMs);
   int answer = -1;
   if (request) {
-    char* body = ReadBody(request, requested);
+    unsigned long size = 0;
+    char* body = ReadBody(request, requested, kManifestCap, "manifest", &size);
+    if (body && gSignedManifest && !SignatureVouchesFor(session, body, size)) {
+      free(body);
+      body = nullptr;
+    }
     if (body) {
       ReadManifest(body);
       free(body);

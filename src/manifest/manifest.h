@@ -9,15 +9,19 @@ struct UpdateManifest {
   char version[520];      // "version"
   int forced;             // "flag" value begins with 'f'
   char installerUrl[260]; // "url"
+  char installerSha256[65];  // "sha256": SHA-256 of the installer, 64 lower-case hex digits
+  char contentSha256[65];    // "swf-sha256": SHA-256 of the content file
   // Length of each value as found between its tags, -1 when the tags were
   // missing or out of order: tells a rejected value from an absent one.
-  long foundContentUrl, foundContentDate, foundVersion, foundInstallerUrl;
+  long foundContentUrl, foundContentDate, foundVersion, foundInstallerUrl, foundInstallerSha256, foundContentSha256;
 };
 
 extern UpdateManifest gManifest;
 
 // Largest manifest body accepted; anything longer counts as no manifest.
 const unsigned long kManifestCap = 64 * 1024;
+// Largest signature accepted (the manifest's .p7s).
+const unsigned long kSignatureCap = 16 * 1024;
 // Connect, send and receive timeout of the manifest request.
 const unsigned long kManifestTimeoutMs = 10000;
 // The whole body must have arrived within this after the request was made; a

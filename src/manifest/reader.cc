@@ -34,4 +34,10 @@ void ReadManifest(const char* text) {
   gManifest.forced = flag && flag[sizeof "<flag>" - 1] == 'f';  // only the one byte counts
   TakeValue(text, "<url>", "</url>", gManifest.installerUrl, sizeof gManifest.installerUrl,
             &gManifest.foundInstallerUrl);
+  // Optional hashes: their names hold none of the five tags above, so readers
+  // that do not know them read the rest as before.
+  TakeValue(text, "<sha256>", "</sha256>", gManifest.installerSha256, sizeof gManifest.installerSha256,
+            &gManifest.foundInstallerSha256);
+  TakeValue(text, "<swf-sha256>", "</swf-sha256>", gManifest.contentSha256, sizeof gManifest.contentSha256,
+            &gManifest.foundContentSha256);
 }

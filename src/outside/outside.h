@@ -29,6 +29,9 @@ const char kOldLogName[] = "update.log.1";
 
 // Update server: the manifest address, also sent as the User-Agent.
 const wchar_t kManifestUrl[] = L"http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml?1";
+// The manifest's detached signature, used by builds that require signed releases.
+const wchar_t kSignatureUrl[] = L"http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml.p7s";
+const char kSignatureUrlText[] = "http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml.p7s";
 const char kManifestUrlText[] = "http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml?1";  // for the log
 
 }  // namespace outside

@@ -168,6 +168,14 @@ long VerifyFileTrust(File file, const char* path, TrustState* state);
 // state holds no signer.
 int SignerKeyDigest(TrustState state, unsigned char digest[32]);
 void CloseTrust(TrustState state);  // null is allowed
+// SHA-256 of a whole open file; 0 when it cannot be read.
+int FileSha256(File file, unsigned char digest[32]);
+// CryptVerifyDetachedMessageSignature over `content` with a DER PKCS #7
+// signature. Answers the verdict (0: valid) and, when valid, the SHA-256 of
+// the signer's SubjectPublicKeyInfo; `signedAttributes` tells whether the
+// signer carries authenticated attributes.
+long VerifyDetachedSignature(const unsigned char* signature, unsigned long signatureSize, const unsigned char* content,
+                             unsigned long contentSize, unsigned char signerKeyDigest[32], int* signedAttributes);
 
 // --- version.dll ---
 unsigned long VersionInfoSize(const char* path);

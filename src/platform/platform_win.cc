@@ -382,16 +382,42 @@ struct Trust {
   wchar_t path[MAX_PATH];
 };
 
-int Sha256(const BYTE* data, DWORD size, unsigned char digest[32]) {
+// SHA-256 of `data`, or with `file` of the whole open file.
+int Sha256(const BYTE* data, DWORD size, HANDLE file, unsigned char digest[32]) {
   HCRYPTPROV provider = 0;
   // PROV_RSA_AES: the provider type that has SHA-256 on XP SP3 and later.
   if (!::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return 0;
   HCRYPTHASH hash = 0;
+  int ok = ::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash);
+  if (ok && file) {
+    BYTE chunk[16384];
+    DWORD read = 0;
+    LARGE_INTEGER start = {};
+    ok = ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
+    while (ok && (ok = ::ReadFile(file, chunk, sizeof chunk, &read, nullptr)) && read > 0) {
+      ok = ::CryptHashData(hash, chunk, read, 0);
+    }
+  } else if (ok) {
+    ok = ::CryptHashData(hash, data, size, 0);
+  }
   DWORD length = 32;
-  int ok = ::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) && ::CryptHashData(hash, data, size, 0) &&
-           ::CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0) && length == 32;
+  ok = ok && ::CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0) && length == 32;
   if (hash) ::CryptDestroyHash(hash);
   ::CryptReleaseContext(provider, 0);
+  return ok;
+}
+
+// SHA-256 of a certificate's SubjectPublicKeyInfo (DER): what a pin names.
+int KeyDigest(PCCERT_CONTEXT certificate, unsigned char digest[32]) {
+  if (!certificate || !certificate->pCertInfo) return 0;
+  BYTE* encoded = nullptr;
+  DWORD size = 0;
+  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo,
+                             CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded, &size)) {
+    return 0;
+  }
+  int ok = Sha256(encoded, size, nullptr, digest);
+  ::LocalFree(encoded);
   return ok;
 }
 
@@ -424,16 +450,43 @@ int SignerKeyDigest(TrustState state, unsigned char digest[32]) {
   CRYPT_PROVIDER_DATA* provider = trust ? ::WTHelperProvDataFromStateData(trust->data.hWVTStateData) : nullptr;
   CRYPT_PROVIDER_SGNR* signer = provider ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
   CRYPT_PROVIDER_CERT* leaf = signer ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
-  if (!leaf || !leaf->pCert || !leaf->pCert->pCertInfo) return 0;
-  BYTE* encoded = nullptr;
-  DWORD size = 0;
-  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &leaf->pCert->pCertInfo->SubjectPublicKeyInfo,
-                             CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded, &size)) {
-    return 0;
+  return leaf && KeyDigest(leaf->pCert, digest);
+}
+
+int FileSha256(File file, unsigned char digest[32]) { return Sha256(nullptr, 0, file, digest); }
+
+long VerifyDetachedSignature(const unsigned char* signature, unsigned long signatureSize, const unsigned char* content,
+                             unsigned long contentSize, unsigned char signerKeyDigest[32], int* signedAttributes) {
+  const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+  // Authenticated attributes first: a verification that honours them is not
+  // to be had everywhere (Wine skips the digest they carry), so they are refused.
+  *signedAttributes = 1;  // until the signer's record shows none
+  HCRYPTMSG message = ::CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr);
+  if (message) {
+    DWORD size = 0;
+    if (::CryptMsgUpdate(message, signature, signatureSize, TRUE) &&
+        ::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) && size >= sizeof(CMSG_SIGNER_INFO)) {
+      void* info = ::HeapAlloc(::GetProcessHeap(), 0, size);
+      if (info && ::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, info, &size)) {
+        *signedAttributes = static_cast<CMSG_SIGNER_INFO*>(info)->AuthAttrs.cAttr != 0;
+      }
+      if (info) ::HeapFree(::GetProcessHeap(), 0, info);
+    }
+    ::CryptMsgClose(message);
   }
-  int ok = Sha256(encoded, size, digest);
-  ::LocalFree(encoded);
-  return ok;
+  CRYPT_VERIFY_MESSAGE_PARA parameters = {};
+  parameters.cbSize = sizeof parameters;
+  parameters.dwMsgAndCertEncodingType = kEncoding;
+  const BYTE* parts[] = {content};
+  DWORD partSizes[] = {contentSize};
+  PCCERT_CONTEXT signer = nullptr;
+  if (!::CryptVerifyDetachedMessageSignature(&parameters, 0, signature, signatureSize, 1, parts, partSizes, &signer)) {
+    DWORD error = ::GetLastError();
+    return error ? static_cast<long>(error) : static_cast<long>(E_FAIL);
+  }
+  int hashed = KeyDigest(signer, signerKeyDigest);
+  if (signer) ::CertFreeCertificateContext(signer);
+  return hashed ? 0 : static_cast<long>(E_FAIL);
 }
 
 void CloseTrust(TrustState state) {

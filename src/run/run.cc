@@ -29,7 +29,8 @@ int RunSteps() {
   int refused = 0;
   if (gRunState.cancelled) Log("installer: cancelled, nothing started");
   if (!gRunState.cancelled) {
-    refused = !InstallerIsTrusted(gRunState.installer, gWorkPaths.installerPath);
+    refused = !InstallerIsTrusted(gRunState.installer, gWorkPaths.installerPath) ||
+              !FileMatchesHash(gRunState.installer, gManifest.installerSha256, "installer");
     if (!refused) HandOverToInstaller();
   }
   ReleaseInstaller(refused);  // only now: the file stays as checked until it was started

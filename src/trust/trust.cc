@@ -8,7 +8,12 @@
 #define UPDATER_SIGNER_PINS ""
 #endif
 
+#ifndef UPDATER_SIGNED_MANIFEST
+#define UPDATER_SIGNED_MANIFEST 0
+#endif
+
 const char* gSignerPins = UPDATER_SIGNER_PINS;
+int gSignedManifest = UPDATER_SIGNED_MANIFEST;
 
 namespace {
 
@@ -16,13 +21,22 @@ const size_t kPinLength = 64;
 
 }  // namespace
 
-int IsPinnedKey(const unsigned char digest[32]) {
+namespace {
+
+// 64 lower-case hex digits, not terminated.
+void ToHex(const unsigned char digest[32], char text[kPinLength]) {
   static const char kHex[] = "0123456789abcdef";
-  char text[kPinLength];
   for (size_t i = 0; i < 32; ++i) {
     text[2 * i] = kHex[digest[i] >> 4];
     text[2 * i + 1] = kHex[digest[i] & 0xF];
   }
+}
+
+}  // namespace
+
+int IsPinnedKey(const unsigned char digest[32]) {
+  char text[kPinLength];
+  ToHex(digest, text);
   size_t length = strlen(gSignerPins);
   for (size_t at = 0; at + kPinLength <= length; at += kPinLength) {
     if (memcmp(gSignerPins + at, text, kPinLength) == 0) return 1;
@@ -44,4 +58,31 @@ int InstallerIsTrusted(platform::File file, const char* path) {
   Log("installer: WinVerifyTrust 0x%08lX, signer key %s, %s", static_cast<unsigned long>(verdict),
       !signer ? "unknown" : trusted ? "pinned" : "not pinned", trusted ? "trusted" : "refused");
   return trusted;
+}
+
+int ManifestSignatureIsTrusted(const unsigned char* body, unsigned long size, const unsigned char* signature,
+                               unsigned long signatureSize) {
+  unsigned char digest[32];
+  int signedAttributes = 1;
+  long verdict = platform::VerifyDetachedSignature(signature, signatureSize, body, size, digest, &signedAttributes);
+  int pinned = verdict == 0 && IsPinnedKey(digest);
+  int trusted = pinned && !signedAttributes;
+  Log("signature: %lu bytes, verdict 0x%08lX, signed attributes %s, signer key %s, %s", signatureSize,
+      static_cast<unsigned long>(verdict), signedAttributes ? "present" : "none",
+      verdict != 0 ? "unknown" : pinned ? "pinned" : "not pinned", trusted ? "trusted" : "refused: no manifest");
+  return trusted;
+}
+
+int FileMatchesHash(platform::File file, const char* expectedHex, const char* what) {
+  if (!expectedHex[0]) {
+    if (gSignedManifest) Log("%s: no hash in the manifest, refused", what);
+    return !gSignedManifest;
+  }
+  unsigned char digest[32];
+  char text[kPinLength + 1] = {};
+  int hashed = platform::FileSha256(file, digest);
+  if (hashed) ToHex(digest, text);
+  int matches = hashed && strlen(expectedHex) == kPinLength && memcmp(text, expectedHex, kPinLength) == 0;
+  Log("%s: SHA-256 %s, %s", what, hashed ? text : "unreadable", matches ? "matches" : "does not match, refused");
+  return matches;
 }

@@ -8,6 +8,10 @@
 // installer is started unverified.
 extern const char* gSignerPins;
 
+// 1 in builds that require signed releases: the manifest must carry a
+// detached signature by a pinned key, and the files their hashes.
+extern int gSignedManifest;
+
 // 1 when `digest` (32 bytes) is one of the pins.
 int IsPinnedKey(const unsigned char digest[32]);
 
@@ -15,3 +19,12 @@ int IsPinnedKey(const unsigned char digest[32]);
 // pins; with pins, only when it carries a valid Authenticode signature whose
 // signer key is pinned.
 int InstallerIsTrusted(platform::File file, const char* path);
+
+// 1 when `signature` (a detached PKCS #7 in DER, with no signed attributes)
+// is valid over the manifest body and its signer key is pinned.
+int ManifestSignatureIsTrusted(const unsigned char* body, unsigned long size, const unsigned char* signature,
+                               unsigned long signatureSize);
+
+// 1 when the file held open may be used: its SHA-256 is `expectedHex`. With
+// no hash given, 1 unless signed releases require one. `what` is for the log.
+int FileMatchesHash(platform::File file, const char* expectedHex, const char* what);

@@ -45,11 +45,16 @@ WINESERVER = _server if os.path.exists(_server) else "/usr/lib/wine/wineserver"
 # The program under test, and the build folder its floor programs come from.
 PRODUCT_BUILD = I686_BUILD if RUNS_32BIT else BUILD
 UPDATER_EXE = os.path.join(PRODUCT_BUILD, "Updater.exe")
-# The same program built with the TEST ONLY signer pins of tests/keys.
-PINNED_EXE = os.path.join(ROOT, "build", "win32-pinned" if RUNS_32BIT else "win64-pinned", "Updater.exe")
 KEYS = os.path.join(ROOT, "tests", "keys")
-# The shipped product itself, whose server host never resolves here.
-SHIPPED_EXE = os.path.join(ROOT, "build", "win32" if RUNS_32BIT else "win64-product", "Updater.exe")
+# Variants of the program under test, of the same kind: "pinned" has the TEST
+# ONLY signer pins of tests/keys, "signed" also requires signed releases, and
+# "shipped" is the product itself, whose server host never resolves here.
+VARIANTS = {
+    "test": UPDATER_EXE,
+    "pinned": os.path.join(ROOT, "build", "win32-pinned" if RUNS_32BIT else "win64-pinned", "Updater.exe"),
+    "signed": os.path.join(ROOT, "build", "win32-signed" if RUNS_32BIT else "win64-signed", "Updater.exe"),
+    "shipped": os.path.join(ROOT, "build", "win32" if RUNS_32BIT else "win64-product", "Updater.exe"),
+}
 SHIPPED_HOST = "update.orvessa.invalid"
 
 
@@ -73,17 +78,26 @@ def describe():
     return "Updater.exe under test: %s (%s)" % (shown, kind)
 
 
-def loader_bits(exe_name):
-    """32 or 64: the ELF class of the Wine loader running a Windows program
-    whose command line names `exe_name` (None when none runs)."""
+def wine_pids(exe_name):
+    """Linux process ids of the Wine processes whose command line names
+    `exe_name` (the launcher that started them excluded)."""
     for pid in os.listdir("/proc"):
         if not pid.isdigit():
             continue
         try:
             with open("/proc/%s/cmdline" % pid, "rb") as f:
                 cmdline = f.read().replace(b"\0", b" ").decode(errors="replace").lower()
-            if exe_name.lower() not in cmdline or "launcher" in cmdline:
-                continue
+        except OSError:
+            continue
+        if exe_name.lower() in cmdline and "launcher" not in cmdline:
+            yield pid
+
+
+def loader_bits(exe_name):
+    """32 or 64: the ELF class of the Wine loader running a Windows program
+    whose command line names `exe_name` (None when none runs)."""
+    for pid in wine_pids(exe_name):
+        try:
             with open("/proc/%s/exe" % pid, "rb") as f:
                 return {1: 32, 2: 64}.get(f.read(5)[4])
         except OSError:
@@ -284,15 +298,14 @@ def installer_bytes(size=None):
 class Case:
     """A fresh program folder and temp folder for one run."""
 
-    def __init__(self, host_exe=True, app_name="app", temp_name="temp", pinned=False, shipped=False):
+    def __init__(self, host_exe=True, app_name="app", temp_name="temp", variant="test"):
         os.makedirs(os.path.join(STATE, "cases"), exist_ok=True)
         self.root = tempfile.mkdtemp(dir=os.path.join(STATE, "cases"))
         self.app = os.path.join(self.root, app_name)
         self.temp = os.path.join(self.root, temp_name)
         os.makedirs(self.app)
         os.makedirs(self.temp)
-        program = PINNED_EXE if pinned else SHIPPED_EXE if shipped else UPDATER_EXE
-        shutil.copy(program, os.path.join(self.app, "Updater.exe"))
+        shutil.copy(VARIANTS[variant], os.path.join(self.app, "Updater.exe"))
         if host_exe:
             shutil.copy(standin("OrvessaStandin.exe"), os.path.join(self.app, "Orvessa.exe"))
         self.work = os.path.join(self.temp, "kelvaport")

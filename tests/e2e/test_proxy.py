@@ -17,7 +17,7 @@ TINYPROXY_PORT = harness.PORT + 2
 
 class ProxyTest(E2ETest):
     def case_options(self):
-        return {"shipped": True}
+        return {"variant": "shipped"}
 
     def set_proxy(self, address):
         reg("add", SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")

@@ -43,19 +43,24 @@ CHUNKED = "sub_filter '<update>' '<update>'; sub_filter_types text/xml; sub_filt
 class RealServerTest(unittest.TestCase):
     def setUp(self):
         reg("delete", r"HKCU\Software\TarvelonMM", "/f")
-        self.case = Case()
+        self.case = Case(variant="signed" if "signed" in self._testMethodName else "test")
         self.addCleanup(self.case.cleanup)
         self.dir = os.path.join(self.case.root, "nginx")
         self.tree = os.path.join(self.dir, "tree")
         os.makedirs(os.path.join(self.dir, "tmp"))
 
-    def make_tree(self, version, installer=True):
+    def make_tree(self, version, installer=True, sign=False):
         swf = os.path.join(self.dir, "content.swf")
         write_bytes(swf, swf_bytes(b"served"))
-        subprocess.run([TOOL, "make", "--version", version, "--installer-url", ORIGIN + "/download/setup.exe",
-                        "--content", swf, "--content-url", ORIGIN + "/content/mnMain.swf", "--out", self.tree],
-                       check=True, stdout=subprocess.DEVNULL, timeout=30)
-        if installer:
+        args = [TOOL, "make", "--version", version, "--installer-url", ORIGIN + "/download/setup.exe",
+                "--content", swf, "--content-url", ORIGIN + "/content/mnMain.swf", "--out", self.tree]
+        if sign:  # a signed release: the installer signed too, its hash in the manifest
+            setup = os.path.join(self.dir, "setup.exe")
+            write_bytes(setup, harness.signed(installer_bytes()))
+            args += ["--installer", setup, "--sign", "--cert", os.path.join(harness.KEYS, "publisher.pem"),
+                     "--key", os.path.join(harness.KEYS, "publisher.key")]
+        subprocess.run(args, check=True, stdout=subprocess.DEVNULL, timeout=30)
+        if installer and not sign:
             write_bytes(os.path.join(self.tree, "download", "setup.exe"), installer_bytes())
         return os.path.join(self.tree, "api", "pellixupdatecfg.xml")
 
@@ -123,6 +128,14 @@ class RealServerTest(unittest.TestCase):
         self.assertTrue(self.verdict(manifest))
         self.run_and_answer(offered=True)
         self.case.wait_for(self.case.installer_runs, 30, "the installer to run")
+
+    def test_signed_release(self):
+        self.make_tree("1.1.0.12182", sign=True)
+        self.start_nginx()
+        self.run_and_answer(offered=True)
+        self.case.wait_for(self.case.installer_runs, 30, "the installer to run")
+        self.assertEqual(["/api/pellixupdatecfg.xml?1", "/api/pellixupdatecfg.xml.p7s", "/content/mnMain.swf",
+                          "/download/setup.exe"], self.requested())
 
     def test_installer_missing(self):
         manifest = self.make_tree("1.1.0.12182", installer=False)

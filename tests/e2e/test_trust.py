@@ -17,7 +17,7 @@ def one_byte_changed(data):
 
 class TrustTest(E2ETest):
     def case_options(self):
-        return {"pinned": True}
+        return {"variant": "pinned"}
 
     def check(self, installer, started, pinned=True):
         if not pinned:

@@ -6,6 +6,8 @@ import tempfile
 import unittest
 
 TOOL = os.environ.get("UPDATER_MANIFEST", "updater-manifest")
+KEYS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "keys")  # TEST ONLY
+PIN = "7fda7e8402585dc48775cb59bb38869ae3582b57fa7c714acc1ce929d11b4792"  # keys/publisher.pem
 GOOD = ("<?xml version=\"1.0\"?><update><version>1.1.0.12182</version><flag>0</flag>"
         "<url>http://h/setup.exe</url><swf-url>http://h/m.swf</swf-url><swf-date>2013-01-05|10:00:00</swf-date>"
         "</update>")
@@ -104,6 +106,50 @@ class MakeTest(unittest.TestCase):
                     code, out = run("make", *args)
                     self.assertEqual(1, code, out)
                     self.assertIn("updater-manifest make:", out)
+
+
+class SignTest(unittest.TestCase):
+    def test_sign_then_check_and_each_failing_rule(self):
+        with tempfile.TemporaryDirectory() as tree:
+            installer, swf = os.path.join(tree, "setup.exe"), os.path.join(tree, "in.swf")
+            for path, data in ((installer, b"MZ installer"), (swf, b"FWS\x0amovie")):
+                with open(path, "wb") as f:
+                    f.write(data)
+            code, out = run("make", "--version", "2.0.0.1", "--installer-url", "http://h/dl/setup.exe",
+                            "--installer", installer, "--content", swf, "--content-url", "http://h/c/m.swf",
+                            "--out", tree, "--sign", "--cert", os.path.join(KEYS, "publisher.pem"),
+                            "--key", os.path.join(KEYS, "publisher.key"))
+            self.assertEqual(0, code, out)
+            manifest = os.path.join(tree, "api", "pellixupdatecfg.xml")
+            signature = manifest + ".p7s"
+            code, out = run("check", manifest, "--pin", PIN, "--installer", installer, "--content", swf)
+            self.assertEqual(0, code, out)
+            self.assertIn("signature: valid, signer pinned", out)
+            original = open(manifest, "rb").read()
+
+            def openssl_sign(*extra):
+                subprocess.run(["openssl", "cms", "-sign", "-binary", "-md", "sha256", "-outform", "DER", "-in",
+                                manifest, "-signer", os.path.join(KEYS, "publisher.pem"), "-inkey",
+                                os.path.join(KEYS, "publisher.key"), "-out", signature] + list(extra), check=True)
+
+            cases = [
+                ("another pin", lambda: None, ["--pin", "0" * 64], "is not pinned"),
+                ("changed after signing", lambda: open(manifest, "ab").write(b" "), ["--pin", PIN],
+                 "does not verify over these bytes"),
+                ("signed attributes", lambda: openssl_sign(), ["--pin", PIN], "carries signed attributes"),
+                ("no signature", lambda: os.unlink(signature), ["--pin", PIN], "there is no"),
+                ("installer not the one named", lambda: None, ["--installer", swf], "is not the SHA-256 of"),
+            ]
+            for name, spoil, args, fragment in cases:
+                with self.subTest(name):
+                    with open(manifest, "wb") as f:
+                        f.write(original)
+                    run("sign", manifest, "--cert", os.path.join(KEYS, "publisher.pem"),
+                        "--key", os.path.join(KEYS, "publisher.key"))
+                    spoil()
+                    code, out = run("check", manifest, *args)
+                    self.assertEqual(1, code, out)
+                    self.assertIn(fragment, out)
 
 
 if __name__ == "__main__":

@@ -130,6 +130,70 @@ TEST_F(DriverTest, InstallerStartsOnlyWhenSignedByAPinnedKey) {
   gSignerPins = "";
 }
 
+TEST_F(DriverTest, SignedReleases) {
+  const std::string pin(64, 'a'), key(32, '\xaa'), stranger(32, '\xcc');
+  const std::string swf = "FWS new movie", setup = "C:\\Temp\\kelvaport\\setup.exe";
+  const std::string content = "C:\\Temp\\kelvaport\\mnMain.swf";
+  auto manifest = [&](const std::string& swfHash, const std::string& exeHash) {
+    return "<swf-url>http://h/m.swf</swf-url><swf-date>2013-01-05|10:00:00</swf-date><version>1.1.0.12182"
+           "</version><flag>0</flag><url>http://h/setup.exe</url>" +
+           (swfHash.empty() ? "" : "<swf-sha256>" + swfHash + "</swf-sha256>") +
+           (exeHash.empty() ? "" : "<sha256>" + exeHash + "</sha256>");
+  };
+  const std::string good = manifest(FakeSha256Hex(swf), FakeSha256Hex(kExe));
+  struct SignedCase {
+    const char* name;
+    bool required;           // the build requires signed releases
+    std::string body, signature, signerKey;
+    bool served, attributes;
+    bool offered, contentReplaced, started;
+  };
+  const SignedCase cases[] = {
+      {"signed release", true, good, "SIG:" + good, key, true, false, true, true, true},
+      {"no signature", true, good, "", key, false, false, false, false, false},
+      {"signed by a stranger", true, good, "SIG:" + good, stranger, true, false, false, false, false},
+      {"changed after signing", true, good + " ", "SIG:" + good, key, true, false, false, false, false},
+      {"signed attributes", true, good, "SIG:" + good, key, true, true, false, false, false},
+      {"content hash does not match", true, manifest(FakeSha256Hex("other"), FakeSha256Hex(kExe)),
+       "SIG:" + manifest(FakeSha256Hex("other"), FakeSha256Hex(kExe)), key, true, false, true, false, true},
+      {"content without a hash", true, manifest("", FakeSha256Hex(kExe)), "SIG:" + manifest("", FakeSha256Hex(kExe)),
+       key, true, false, true, false, true},
+      {"installer hash does not match", true, manifest(FakeSha256Hex(swf), FakeSha256Hex("other")),
+       "SIG:" + manifest(FakeSha256Hex(swf), FakeSha256Hex("other")), key, true, false, true, true, false},
+      {"not required: no signature asked for", false, manifest("", ""), "", key, false, false, true, true, true},
+      {"not required: a present hash still counts", false, manifest(FakeSha256Hex("other"), ""), "", key, false,
+       false, true, false, true},
+  };
+  for (const SignedCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    NextCase();
+    gSignedManifest = c.required;
+    gSignerPins = pin.c_str();
+    fake.files["C:\\App\\Orvessa.exe"] = "MZ";
+    fake.files[content] = "FWS old";
+    fake.values["swfUpdateTime"] = {platform::kRegSz, std::string("2013-01-04|09:00:00", 20)};
+    fake.InstalledVersion(1, 1, 0, 12181);
+    fake.ServeManifest(c.body);
+    fake.ServeDownload("http://h/m.swf", swf);
+    fake.ServeDownload("http://h/setup.exe", kExe);
+    fake.signature = c.signature;
+    fake.signatureServed = c.served;
+    fake.signatureAttributes = c.attributes;
+    fake.signatureKey = c.signerKey;
+    fake.trustVerdict = 0;
+    fake.signerKey = key;  // the installer itself is signed by the pinned key
+    RunUpdate(nullptr);
+    EXPECT_EQ(c.offered, fake.Called("MessageBox"));
+    EXPECT_EQ(c.required && c.offered || !c.required, fake.Called("Download http://h/m.swf"));
+    EXPECT_EQ(c.contentReplaced ? swf : std::string("FWS old"), fake.files[content]);
+    EXPECT_EQ(c.contentReplaced, fake.values.count("swfUpdate") == 1);
+    EXPECT_EQ(c.started, fake.Called("OpenWithShell " + setup));
+    EXPECT_EQ(c.required, fake.Called("OpenUrl signature"));
+  }
+  gSignedManifest = 0;
+  gSignerPins = "";
+}
+
 TEST_F(DriverTest, OneRunAtATime) {
   for (bool held : {false, true}) {
     SCOPED_TRACE(held ? "another run holds the mutex" : "first run");

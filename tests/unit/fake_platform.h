@@ -90,6 +90,9 @@ class FakePlatform {
   std::function<void(const std::string& url)> duringDownload;  // after the first notification
 
   // Trust.
+  std::string signature;  // the manifest's .p7s; the fake's form: "SIG:" + the bytes it covers
+  bool signatureServed = true, signatureAttributes = false;
+  std::string signatureKey;  // 32 bytes: SHA-256 of the signer's key
   long trustVerdict = 0;
   std::string signerKey;  // 32 bytes; empty: no signer
 
@@ -119,6 +122,9 @@ class FakePlatform {
 };
 
 extern FakePlatform* gFake;
+
+// The digest the fake's FileSha256 gives for these bytes, as 64 hex digits.
+std::string FakeSha256Hex(const std::string& data);
 
 // Window handles the fake hands out.
 platform::Window FakeWindow(uintptr_t n);
