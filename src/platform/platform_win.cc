@@ -22,6 +22,62 @@ namespace {
 
 HWND Hwnd(Window window) { return static_cast<HWND>(window); }
 
+// Loads a DLL by its full path in the system folder: never one planted in the
+// program's or the current folder. Null when it cannot be loaded.
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+  wchar_t path[MAX_PATH + 32];
+  UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH || ::lstrlenW(name) > 30) return nullptr;
+  path[length] = L'\\';
+  ::lstrcpyW(path + length + 1, name);
+  return ::LoadLibraryW(path);
+}
+
+// wintrust and crypt32, loaded on first use: only a run that checks a
+// signature pays for them (they bring further DLLs with them).
+struct TrustApi {
+  decltype(&::WinVerifyTrust) winVerifyTrust;
+  decltype(&::WTHelperProvDataFromStateData) provDataFromStateData;
+  decltype(&::WTHelperGetProvSignerFromChain) getProvSignerFromChain;
+  decltype(&::WTHelperGetProvCertFromChain) getProvCertFromChain;
+  decltype(&::CryptEncodeObjectEx) cryptEncodeObjectEx;
+  decltype(&::CryptMsgOpenToDecode) cryptMsgOpenToDecode;
+  decltype(&::CryptMsgUpdate) cryptMsgUpdate;
+  decltype(&::CryptMsgGetParam) cryptMsgGetParam;
+  decltype(&::CryptMsgClose) cryptMsgClose;
+  decltype(&::CryptVerifyDetachedMessageSignature) cryptVerifyDetachedMessageSignature;
+  decltype(&::CertFreeCertificateContext) certFreeCertificateContext;
+};
+
+template <typename Function>
+bool Find(HMODULE module, const char* name, Function* function) {
+  *function = reinterpret_cast<Function>(reinterpret_cast<void*>(module ? ::GetProcAddress(module, name) : nullptr));
+  return *function != nullptr;
+}
+
+// Null when either DLL or any function is missing.
+const TrustApi* Trust() {
+  static TrustApi api;
+  static int state;  // 0 not tried, 1 loaded, -1 missing
+  if (state == 0) {
+    HMODULE wintrust = LoadSystemLibrary(L"wintrust.dll");
+    HMODULE crypt32 = LoadSystemLibrary(L"crypt32.dll");
+    bool found = Find(wintrust, "WinVerifyTrust", &api.winVerifyTrust) &&
+                 Find(wintrust, "WTHelperProvDataFromStateData", &api.provDataFromStateData) &&
+                 Find(wintrust, "WTHelperGetProvSignerFromChain", &api.getProvSignerFromChain) &&
+                 Find(wintrust, "WTHelperGetProvCertFromChain", &api.getProvCertFromChain) &&
+                 Find(crypt32, "CryptEncodeObjectEx", &api.cryptEncodeObjectEx) &&
+                 Find(crypt32, "CryptMsgOpenToDecode", &api.cryptMsgOpenToDecode) &&
+                 Find(crypt32, "CryptMsgUpdate", &api.cryptMsgUpdate) &&
+                 Find(crypt32, "CryptMsgGetParam", &api.cryptMsgGetParam) &&
+                 Find(crypt32, "CryptMsgClose", &api.cryptMsgClose) &&
+                 Find(crypt32, "CryptVerifyDetachedMessageSignature", &api.cryptVerifyDetachedMessageSignature) &&
+                 Find(crypt32, "CertFreeCertificateContext", &api.certFreeCertificateContext);
+    state = found ? 1 : -1;
+  }
+  return state == 1 ? &api : nullptr;
+}
+
 DialogHandler gDialogHandler;
 
 INT_PTR CALLBACK DialogThunk(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -376,7 +432,7 @@ void DeleteCacheEntry(const char* url) { ::DeleteUrlCacheEntryA(url); }
 
 namespace {
 
-struct Trust {
+struct TrustCheck {
   WINTRUST_FILE_INFO file;
   WINTRUST_DATA data;
   wchar_t path[MAX_PATH];
@@ -409,10 +465,10 @@ int Sha256(const BYTE* data, DWORD size, HANDLE file, unsigned char digest[32]) 
 
 // SHA-256 of a certificate's SubjectPublicKeyInfo (DER): what a pin names.
 int KeyDigest(PCCERT_CONTEXT certificate, unsigned char digest[32]) {
-  if (!certificate || !certificate->pCertInfo) return 0;
+  if (!certificate || !certificate->pCertInfo || !Trust()) return 0;
   BYTE* encoded = nullptr;
   DWORD size = 0;
-  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo,
+  if (!Trust()->cryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo,
                              CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded, &size)) {
     return 0;
   }
@@ -425,7 +481,9 @@ int KeyDigest(PCCERT_CONTEXT certificate, unsigned char digest[32]) {
 
 long VerifyFileTrust(File file, const char* path, TrustState* state) {
   *state = nullptr;
-  Trust* trust = static_cast<Trust*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Trust)));
+  const TrustApi* api = Trust();
+  if (!api) return static_cast<long>(E_NOTIMPL);
+  TrustCheck* trust = static_cast<TrustCheck*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(TrustCheck)));
   if (!trust) return static_cast<long>(E_OUTOFMEMORY);
   ::MultiByteToWideChar(CP_ACP, 0, path, -1, trust->path, MAX_PATH);
   trust->file.cbStruct = sizeof trust->file;
@@ -442,14 +500,15 @@ long VerifyFileTrust(File file, const char* path, TrustState* state) {
   trust->data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   *state = trust;
-  return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust->data);
+  return api->winVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust->data);
 }
 
 int SignerKeyDigest(TrustState state, unsigned char digest[32]) {
-  Trust* trust = static_cast<Trust*>(state);
-  CRYPT_PROVIDER_DATA* provider = trust ? ::WTHelperProvDataFromStateData(trust->data.hWVTStateData) : nullptr;
-  CRYPT_PROVIDER_SGNR* signer = provider ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
-  CRYPT_PROVIDER_CERT* leaf = signer ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+  TrustCheck* trust = static_cast<TrustCheck*>(state);
+  const TrustApi* api = Trust();  // a state exists only where it loaded
+  CRYPT_PROVIDER_DATA* provider = trust ? api->provDataFromStateData(trust->data.hWVTStateData) : nullptr;
+  CRYPT_PROVIDER_SGNR* signer = provider ? api->getProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+  CRYPT_PROVIDER_CERT* leaf = signer ? api->getProvCertFromChain(signer, 0) : nullptr;
   return leaf && KeyDigest(leaf->pCert, digest);
 }
 
@@ -458,21 +517,23 @@ int FileSha256(File file, unsigned char digest[32]) { return Sha256(nullptr, 0, 
 long VerifyDetachedSignature(const unsigned char* signature, unsigned long signatureSize, const unsigned char* content,
                              unsigned long contentSize, unsigned char signerKeyDigest[32], int* signedAttributes) {
   const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+  *signedAttributes = 1;  // until the signer's record shows none
+  const TrustApi* api = Trust();
+  if (!api) return static_cast<long>(E_NOTIMPL);
   // Authenticated attributes first: a verification that honours them is not
   // to be had everywhere (Wine skips the digest they carry), so they are refused.
-  *signedAttributes = 1;  // until the signer's record shows none
-  HCRYPTMSG message = ::CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr);
+  HCRYPTMSG message = api->cryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr);
   if (message) {
     DWORD size = 0;
-    if (::CryptMsgUpdate(message, signature, signatureSize, TRUE) &&
-        ::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) && size >= sizeof(CMSG_SIGNER_INFO)) {
+    if (api->cryptMsgUpdate(message, signature, signatureSize, TRUE) &&
+        api->cryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) && size >= sizeof(CMSG_SIGNER_INFO)) {
       void* info = ::HeapAlloc(::GetProcessHeap(), 0, size);
-      if (info && ::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, info, &size)) {
+      if (info && api->cryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, info, &size)) {
         *signedAttributes = static_cast<CMSG_SIGNER_INFO*>(info)->AuthAttrs.cAttr != 0;
       }
       if (info) ::HeapFree(::GetProcessHeap(), 0, info);
     }
-    ::CryptMsgClose(message);
+    api->cryptMsgClose(message);
   }
   CRYPT_VERIFY_MESSAGE_PARA parameters = {};
   parameters.cbSize = sizeof parameters;
@@ -480,21 +541,22 @@ long VerifyDetachedSignature(const unsigned char* signature, unsigned long signa
   const BYTE* parts[] = {content};
   DWORD partSizes[] = {contentSize};
   PCCERT_CONTEXT signer = nullptr;
-  if (!::CryptVerifyDetachedMessageSignature(&parameters, 0, signature, signatureSize, 1, parts, partSizes, &signer)) {
+  if (!api->cryptVerifyDetachedMessageSignature(&parameters, 0, signature, signatureSize, 1, parts, partSizes, &signer)) {
     DWORD error = ::GetLastError();
     return error ? static_cast<long>(error) : static_cast<long>(E_FAIL);
   }
   int hashed = KeyDigest(signer, signerKeyDigest);
-  if (signer) ::CertFreeCertificateContext(signer);
+  if (signer) api->certFreeCertificateContext(signer);
   return hashed ? 0 : static_cast<long>(E_FAIL);
 }
 
 void CloseTrust(TrustState state) {
-  Trust* trust = static_cast<Trust*>(state);
-  if (!trust) return;
+  TrustCheck* trust = static_cast<TrustCheck*>(state);
+  const TrustApi* api = Trust();
+  if (!trust || !api) return;
   trust->data.dwStateAction = WTD_STATEACTION_CLOSE;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust->data);
+  api->winVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust->data);
   ::HeapFree(::GetProcessHeap(), 0, trust);
 }
 
@@ -535,12 +597,7 @@ int FormatWithInt(wchar_t* buffer, const wchar_t* format, int value) { return ::
 // that shows no window should not pay for at start-up.
 void RegisterProgressBarClass() {
   typedef BOOL(WINAPI * InitControls)(const INITCOMMONCONTROLSEX*);
-  // By its full path in the system folder: never a comctl32.dll planted elsewhere.
-  wchar_t path[MAX_PATH + 16];
-  UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return;
-  ::lstrcpyW(path + length, L"\\comctl32.dll");
-  HMODULE comctl = ::LoadLibraryW(path);
+  HMODULE comctl = LoadSystemLibrary(L"comctl32.dll");
   FARPROC proc = comctl ? ::GetProcAddress(comctl, "InitCommonControlsEx") : nullptr;
   InitControls init = reinterpret_cast<InitControls>(reinterpret_cast<void*>(proc));
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
