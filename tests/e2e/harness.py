@@ -395,7 +395,13 @@ class Case:
         return None
 
     def wait_prompt(self, timeout=60):
-        return self.wait_for(lambda: self.find_window(title=PROMPT_CAPTION), timeout, "the update prompt")
+        try:
+            return self.wait_for(lambda: self.find_window(title=PROMPT_CAPTION), timeout, "the update prompt")
+        except AssertionError:
+            code = self.proc.poll() if self.proc else None
+            titles = [w["title"] for w in windows() if w["title"]]
+            raise AssertionError("no update prompt; launcher exit %s, windows %s, work folder %s" % (
+                code, titles, os.listdir(self.work) if os.path.isdir(self.work) else "missing"))
 
     def answer_prompt(self, key, shot=None):
         box = self.wait_prompt()

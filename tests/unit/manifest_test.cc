@@ -5,7 +5,15 @@
 
 namespace {
 
-using ManifestTest = UpdaterTest;
+class ManifestTest : public UpdaterTest {
+ protected:
+  // The default paths, with Orvessa.exe 1.1.0.12181 installed.
+  void Installed12181() {
+    UseDefaultPaths();
+    fake.files[gWorkPaths.hostExePath] = "MZ";
+    fake.InstalledVersion(1, 1, 0, 12181);
+  }
+};
 
 struct ReaderCase {
   const char* name;
@@ -189,9 +197,7 @@ TEST_F(ManifestTest, FetchReadsWholeBodyOrNothing) {
   for (const FetchCase& c : cases) {
     SCOPED_TRACE(c.name);
     NextCase();
-    UseDefaultPaths();
-    fake.files[gWorkPaths.hostExePath] = "MZ";
-    fake.InstalledVersion(1, 1, 0, 12181);
+    Installed12181();
     c.serve(fake);
     EXPECT_EQ(c.expectOffer, FetchManifest());
     EXPECT_EQ(c.expectVersion, gManifest.version);
@@ -229,9 +235,7 @@ TEST_F(ManifestTest, OnlyWebAddressesAreKept) {
     EXPECT_EQ(c.web, IsWebAddress(c.url));
   }
   // A refused address leaves its field empty: nothing offered, no content fetched.
-  UseDefaultPaths();
-  fake.files[gWorkPaths.hostExePath] = "MZ";
-  fake.InstalledVersion(1, 1, 0, 12181);
+  Installed12181();
   fake.ServeManifest("<swf-url>file:///C:/x.swf</swf-url><version>1.1.0.12182</version><flag>f</flag>"
                      "<url>\\\\host\\share\\tool.exe</url>");
   EXPECT_EQ(0, FetchManifest());
@@ -261,9 +265,7 @@ TEST_F(ManifestTest, ProxyOnlyWhenNoServerAnswered) {
   for (const ProxyCase& c : cases) {
     SCOPED_TRACE(c.name);
     NextCase();
-    UseDefaultPaths();
-    fake.files[gWorkPaths.hostExePath] = "MZ";
-    fake.InstalledVersion(1, 1, 0, 12181);
+    Installed12181();
     fake.ServeManifest(c.body);
     fake.proxyConfigured = c.proxyConfigured;
     fake.urlOpens = c.directOpens;
@@ -275,9 +277,7 @@ TEST_F(ManifestTest, ProxyOnlyWhenNoServerAnswered) {
 }
 
 TEST_F(ManifestTest, FetchAsksTheServerNotTheCache) {
-  UseDefaultPaths();
-  fake.files[gWorkPaths.hostExePath] = "MZ";
-  fake.InstalledVersion(1, 1, 0, 12181);
+  Installed12181();
   fake.ServeManifest(kOffer);
   EXPECT_EQ(1, FetchManifest());
   EXPECT_EQ(std::wstring(outside::kManifestUrl), fake.agent);
