@@ -40,7 +40,8 @@ int IsWebTarget(const wchar_t* url) {
   for (const wchar_t* scheme : kSchemes) {
     const wchar_t* c = url;
     const wchar_t* s = scheme;
-    while (*s && *c && (*c | 0x20) == *s) ++c, ++s;  // ASCII case folding; ':' and '/' fold to themselves
+    for (; *s && (*c >= L'A' && *c <= L'Z' ? *c + 32 : *c) == *s; ++c, ++s) {
+    }
     if (!*s) return 1;
   }
   return 0;

@@ -27,8 +27,9 @@ int RunSteps() {
   // that never arrived would leave the user without the application.
   if (!DownloadInstaller()) return 1;
   int refused = 0;
-  if (gRunState.cancelled) Log("installer: cancelled, nothing started");
-  if (!gRunState.cancelled) {
+  if (gRunState.cancelled) {
+    Log("installer: cancelled, nothing started");
+  } else {
     refused = !InstallerIsTrusted(gRunState.installer, gWorkPaths.installerPath) ||
               !FileMatchesHash(gRunState.installer, gManifest.installerSha256, "installer");
     if (!refused) HandOverToInstaller();
