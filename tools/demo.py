@@ -52,7 +52,6 @@ def main():
     args = parser.parse_args()
 
     print("Orvessa Updater on the bundled defaults: scenario '%s' (%s)" % (args.scenario, SCENARIOS[args.scenario]))
-    print(harness.describe())
     harness.start_session()
     server = None
     case = None
