@@ -27,11 +27,15 @@ const char kContentPartName[] = "mnMain.swf.part";
 const char kLogName[] = "update.log";
 const char kOldLogName[] = "update.log.1";
 
-// Update server: the manifest address, also sent as the User-Agent.
-const wchar_t kManifestUrl[] = L"http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml?1";
-// The manifest's detached signature, used by builds that require signed releases.
-const wchar_t kSignatureUrl[] = L"http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml.p7s";
-const char kSignatureUrlText[] = "http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml.p7s";
-const char kManifestUrlText[] = "http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml?1";  // for the log
+// Update server: the manifest address (also sent as the User-Agent) and its
+// detached signature (builds that require signed releases), each wide for the
+// requests and narrow for the cache and the log.
+#define UPDATER_MANIFEST_URL "http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml?1"
+#define UPDATER_SIGNATURE_URL "http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml.p7s"
+#define UPDATER_WIDE(text) L"" text
+const wchar_t kManifestUrl[] = UPDATER_WIDE(UPDATER_MANIFEST_URL);
+const char kManifestUrlText[] = UPDATER_MANIFEST_URL;
+const wchar_t kSignatureUrl[] = UPDATER_WIDE(UPDATER_SIGNATURE_URL);
+const char kSignatureUrlText[] = UPDATER_SIGNATURE_URL;
 
 }  // namespace outside

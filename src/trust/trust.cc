@@ -19,10 +19,6 @@ namespace {
 
 const size_t kPinLength = 64;
 
-}  // namespace
-
-namespace {
-
 // 64 lower-case hex digits, not terminated.
 void ToHex(const unsigned char digest[32], char text[kPinLength]) {
   static const char kHex[] = "0123456789abcdef";
