@@ -1,0 +1,30 @@
+// urlmon: the status-callback download and the internet cache.
+#include "platform/win_internal.h"
+
+#include <urlmon.h>
+#include <wininet.h>
+
+namespace platform {
+
+Result DownloadToFile(const char* url, const char* path, void* callback) {
+  return ::URLDownloadToFileA(/*pCaller=*/nullptr, url, path, /*dwReserved=*/0,
+                              static_cast<IBindStatusCallback*>(callback));
+}
+
+void ResetBindInfo(void* bindInfo) {
+  BINDINFO* info = static_cast<BINDINFO*>(bindInfo);
+  DWORD size = info->cbSize;
+  ::ZeroMemory(info, size);
+  info->cbSize = size;
+  info->dwBindVerb = BINDVERB_GET;
+}
+
+void HoldBinding(void* binding) { static_cast<IBinding*>(binding)->AddRef(); }
+
+void AbortBinding(void* binding) { static_cast<IBinding*>(binding)->Abort(); }
+
+void ReleaseBinding(void* binding) { static_cast<IBinding*>(binding)->Release(); }
+
+void DeleteCacheEntry(const char* url) { ::DeleteUrlCacheEntryA(url); }
+
+}  // namespace platform

@@ -1,0 +1,105 @@
+// Files and folders: kernel32 and the owner check of advapi32.
+#include "platform/win_internal.h"
+
+namespace platform {
+
+unsigned long ModuleFileName(wchar_t* buffer, unsigned long capacity) {
+  return ::GetModuleFileNameW(nullptr, buffer, capacity);
+}
+
+unsigned long TempDirectory(wchar_t* buffer, unsigned long capacity) { return ::GetTempPathW(capacity, buffer); }
+
+unsigned long ShortPathName(const wchar_t* path, wchar_t* buffer, unsigned long capacity) {
+  return ::GetShortPathNameW(path, buffer, capacity);
+}
+
+// No best-fit mapping: a character the code page lacks must show as lost, not
+// as a look-alike that names another file. A UTF-8 code page holds everything
+// and takes neither the flag nor the default-character question.
+int NarrowToAnsi(const wchar_t* text, char* buffer, unsigned long capacity, int* lossy) {
+  bool utf8 = ::GetACP() == CP_UTF8;
+  DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  int needed = ::WideCharToMultiByte(CP_ACP, flags, text, -1, nullptr, 0, nullptr, utf8 ? nullptr : &usedDefault);
+  *lossy = usedDefault != FALSE;
+  if (needed <= 0 || static_cast<unsigned long>(needed) > capacity) return 0;
+  return ::WideCharToMultiByte(CP_ACP, flags, text, -1, buffer, static_cast<int>(capacity), nullptr, nullptr) > 0;
+}
+
+int MakeDirectory(const char* path) { return ::CreateDirectoryA(path, nullptr) != FALSE; }
+
+unsigned LastError() { return ::GetLastError(); }
+
+int IsReparsePoint(const char* path) {
+  DWORD attributes = ::GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+int OwnedByUserOrSystem(const char* path) {
+  BYTE descriptor[1024];
+  DWORD needed = 0;
+  if (!::GetFileSecurityA(path, OWNER_SECURITY_INFORMATION, descriptor, sizeof descriptor, &needed)) return 0;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner) return 0;
+  BYTE known[SECURITY_MAX_SID_SIZE];
+  static const WELL_KNOWN_SID_TYPE kTrusted[] = {WinLocalSystemSid, WinBuiltinAdministratorsSid};
+  for (WELL_KNOWN_SID_TYPE type : kTrusted) {
+    DWORD size = sizeof known;
+    if (::CreateWellKnownSid(type, nullptr, known, &size) && ::EqualSid(owner, known)) return 1;
+  }
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
+  BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  int mine = ::GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+             ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+  ::CloseHandle(token);
+  return mine;
+}
+
+int RemoveFile(const char* path) { return ::DeleteFileA(path) != FALSE; }
+
+int MoveReplacing(const char* from, const char* to) {
+  return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+File OpenForReading(const char* path) {
+  HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+void CloseFile(File file) { ::CloseHandle(file); }
+
+long long PathFileSize(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+int AppendToFile(const char* path, const char* data, unsigned long size) {
+  HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  BOOL ok = ::WriteFile(file, data, size, &written, nullptr);
+  ::CloseHandle(file);
+  return ok && written == size;
+}
+
+long long OpenFileSize(File file) {
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file, &size)) return -1;
+  return size.QuadPart;
+}
+
+long ReadFileAt(File file, unsigned long long offset, unsigned char* buffer, unsigned long capacity) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) return -1;
+  DWORD read = 0;
+  return ::ReadFile(file, buffer, capacity, &read, nullptr) ? static_cast<long>(read) : -1;
+}
+
+}  // namespace platform

@@ -1,0 +1,53 @@
+// The fake platform: urlmon.
+#include "fake_internal.h"
+
+#include "platform/bind_status_callback.h"
+#include <string.h>
+
+#include <algorithm>
+
+namespace platform {
+
+Result DownloadToFile(const char* url, const char* path, void* callback) {
+  Record(std::string("Download ") + url + " -> " + path);
+  auto found = gFake->downloads.find(url);
+  if (found == gFake->downloads.end()) return static_cast<Result>(0x800C0008L);
+  FakeDownload& download = found->second;
+  IBindStatusCallback* status = static_cast<IBindStatusCallback*>(callback);
+  if (status) status->OnStartBinding(0, reinterpret_cast<IBinding*>(0xB1));
+  bool first = true;
+  if (status && !download.redirect.empty()) {
+    std::wstring target(download.redirect.begin(), download.redirect.end());
+    if (status->OnProgress(0, 0, 6, target.c_str()) == static_cast<Result>(0x80004004L)) {  // BINDSTATUS_REDIRECTING
+      return static_cast<Result>(0x80004004L);
+    }
+  }
+  for (auto& step : download.progress) {
+    if (status) status->OnProgress(step.first, step.second, 0, nullptr);
+    if (first && gFake->duringDownload) gFake->duringDownload(url);  // mid-transfer
+    if (first && download.stallMs) {
+      // The server goes quiet: time passes with no report, and the watchdog looks once.
+      gFake->tick += download.stallMs;
+      gFake->watchLooks = 1;
+      if (gFake->threadJob) gFake->threadJob(gFake->threadContext);
+      if (gFake->Called("AbortBinding")) {
+        if (!gFake->locked.count(path)) gFake->files[path] = download.bytes.substr(0, download.bytes.size() / 2);
+        return static_cast<Result>(0x80004004L);  // E_ABORT
+      }
+    }
+    first = false;
+  }
+  if (download.writesFile && !gFake->locked.count(path)) gFake->files[path] = download.bytes;
+  return download.result;
+}
+
+void ResetBindInfo(void*) {}
+
+void HoldBinding(void*) { Record("HoldBinding"); }
+void AbortBinding(void*) { Record("AbortBinding"); }
+void ReleaseBinding(void*) { Record("ReleaseBinding"); }
+
+void DeleteCacheEntry(const char* url) { Record(std::string("DeleteCacheEntry ") + url);
+}
+
+}  // namespace platform

@@ -1,0 +1,77 @@
+// The fake platform: WinINet.
+#include "fake_internal.h"
+
+#include <wchar.h>
+#include <string.h>
+
+#include <algorithm>
+
+namespace platform {
+
+int SystemHasProxy() { return gFake->proxyConfigured; }
+
+Internet OpenSession(const wchar_t* agent, int viaProxy) {
+  Record(viaProxy ? "OpenSession proxy" : "OpenSession");
+  gFake->sessionViaProxy = viaProxy != 0;
+  gFake->agent = agent;
+  return gFake->sessionOpens ? reinterpret_cast<Internet>(0x10) : nullptr;
+}
+
+Internet OpenUrlReload(Internet, const wchar_t* url, unsigned long timeoutMs) {
+  Record("OpenUrl");
+  if (std::wstring(url).find(L".p7s") != std::wstring::npos) {  // the signature answers on its own
+    Record("OpenUrl signature");
+    if (!gFake->signatureServed) {
+      gFake->lastError = 12029;
+      return nullptr;
+    }
+    gFake->lengthText = std::to_wstring(gFake->signature.size());
+    gFake->pieces = {gFake->signature};
+    return reinterpret_cast<Internet>(0x21);
+  }
+  gFake->url = url;
+  gFake->timeout = timeoutMs;
+  bool opens = gFake->sessionViaProxy ? gFake->urlOpensViaProxy : gFake->urlOpens;
+  if (!opens) gFake->lastError = gFake->urlError;
+  return opens ? reinterpret_cast<Internet>(0x20) : nullptr;
+}
+
+int QueryContentLength(Internet, wchar_t* text, unsigned long byteCapacity) {
+  Record("QueryContentLength");
+  if (!gFake->haveLength) return 0;
+  size_t room = byteCapacity / sizeof(wchar_t);
+  if (gFake->lengthText.size() + 1 > room) return 0;
+  wcscpy(text, gFake->lengthText.c_str());
+  return 1;
+}
+
+int AvailableInternet(Internet, unsigned long* available) {
+  *available = gFake->pieces.empty() ? 0 : static_cast<unsigned long>(gFake->pieces.front().size());
+  return 1;
+}
+
+int QueryStatusCode(Internet) { return 200; }
+
+int ReadInternet(Internet, void* buffer, unsigned long size, unsigned long* read) {
+  Record("ReadInternet");
+  gFake->tick += gFake->msPerRead;
+  int index = gFake->reads++;
+  gFake->largestReadRequest = std::max<size_t>(gFake->largestReadRequest, size);
+  if (index == gFake->failReadAt) return 0;
+  *read = 0;
+  if (gFake->pieces.empty()) return 1;  // end of stream
+  std::string& piece = gFake->pieces.front();
+  size_t count = std::min<size_t>(size, piece.size());
+  memcpy(buffer, piece.data(), count);
+  piece.erase(0, count);
+  if (piece.empty()) gFake->pieces.erase(gFake->pieces.begin());
+  *read = static_cast<unsigned long>(count);
+  return 1;
+}
+
+void CloseInternet(Internet handle) {
+  Record(handle == reinterpret_cast<Internet>(0x10) ? "CloseSession"
+         : handle == reinterpret_cast<Internet>(0x21) ? "CloseSignatureRequest" : "CloseRequest");
+}
+
+}  // namespace platform

@@ -1,0 +1,57 @@
+// The fake platform: registry and version resources.
+#include "fake_internal.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+namespace platform {
+
+RegKey OpenOrCreateUserKey(const wchar_t* subKey) {
+  Record("OpenKey " + Narrow(subKey));
+  return gFake->keyAvailable ? reinterpret_cast<RegKey>(0x55) : nullptr;
+}
+
+long QueryValue(RegKey, const char* name, unsigned long* type, unsigned char* data, unsigned long* size) {
+  Record(std::string("QueryValue ") + name);
+  auto value = gFake->values.find(name);
+  if (value == gFake->values.end()) return 2;  // ERROR_FILE_NOT_FOUND
+  *type = value->second.type;
+  unsigned long room = *size;
+  *size = static_cast<unsigned long>(value->second.data.size());
+  if (value->second.data.size() > room) return 234;  // ERROR_MORE_DATA
+  memcpy(data, value->second.data.data(), value->second.data.size());
+  return 0;
+}
+
+long SetDwordValue(RegKey, const wchar_t* name, unsigned long value) {
+  Record("SetDword " + Narrow(name) + "=" + std::to_string(value));
+  gFake->values[Narrow(name)] = {kRegDword, std::string(reinterpret_cast<const char*>(&value), 4)};
+  return 0;
+}
+
+long SetStringValue(RegKey, const char* name, const char* text) {
+  Record(std::string("SetString ") + name + "=" + text);
+  gFake->values[name] = {kRegSz, std::string(text, strlen(text) + 1)};
+  return 0;
+}
+
+void CloseKey(RegKey) { Record("CloseKey"); }
+
+unsigned long VersionInfoSize(const char* path) {
+  Record(std::string("VersionInfoSize ") + path);
+  return gFake->hasVersion && gFake->files.count(path) ? 1024 : 0;
+}
+
+int VersionInfo(const char*, unsigned long size, void* block) {
+  memset(block, 0xAB, size);
+  return gFake->hasVersion;
+}
+
+int FixedFileVersion(void*, unsigned long* mostSignificant, unsigned long* leastSignificant) {
+  *mostSignificant = gFake->versionMost;
+  *leastSignificant = gFake->versionLeast;
+  return 1;
+}
+
+}  // namespace platform
