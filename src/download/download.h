@@ -4,10 +4,11 @@
 
 #include <stddef.h>
 
+#include "dialog_ids.h"
 #include "platform/bind_status_callback.h"
 #include "platform/platform.h"
 
-const int kProgressBarId = 1000;
+const int kProgressBarId = UPDATER_PROGRESS_BAR;
 const unsigned long kBindStatusRedirecting = 6;  // BINDSTATUS_REDIRECTING
 const unsigned long kBindGetNewestVersion = 0x10;  // BINDF_GETNEWESTVERSION
 const unsigned long kBindNoWriteCache = 0x20;  // BINDF_NOWRITECACHE

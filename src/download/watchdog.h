@@ -3,14 +3,16 @@
 // watch runs on a thread of its own.
 #pragma once
 
+#include "shared/limits.h"
+
 // A transfer that receives nothing for this long is abandoned. Long enough for
 // a slow link's pauses, short enough that a stalled run ends within minutes,
 // not after the platform's own hour (or never, under Wine).
-const unsigned long kStallLimitMs = 60000;
+const unsigned long kStallLimitMs = UPDATER_STALL_LIMIT_MS;
 // After an abort the call must return within this, or the process ends.
-const unsigned long kAbortGraceMs = 10000;
+const unsigned long kAbortGraceMs = UPDATER_ABORT_GRACE_MS;
 // How often the watchdog looks.
-const unsigned long kWatchIntervalMs = 500;
+const unsigned long kWatchIntervalMs = UPDATER_WATCH_INTERVAL_MS;
 
 enum WatchVerdict { kKeepWaiting, kAbortTransfer, kEndProcess };
 

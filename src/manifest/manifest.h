@@ -3,6 +3,8 @@
 
 #include <stddef.h>
 
+#include "shared/limits.h"
+
 struct UpdateManifest {
   char contentUrl[520];   // "swf-url"; empty: no content file announced
   char contentDate[260];  // "swf-date"
@@ -23,10 +25,10 @@ const unsigned long kManifestCap = 64 * 1024;
 // Largest signature accepted (the manifest's .p7s).
 const unsigned long kSignatureCap = 16 * 1024;
 // Connect, send and receive timeout of the manifest request.
-const unsigned long kManifestTimeoutMs = 10000;
+const unsigned long kManifestTimeoutMs = UPDATER_MANIFEST_TIMEOUT_MS;
 // The whole body must have arrived within this after the request was made; a
 // server that trickles counts as no manifest.
-const unsigned long kManifestDeadlineMs = 30000;
+const unsigned long kManifestDeadlineMs = UPDATER_MANIFEST_DEADLINE_MS;
 
 // Fills gManifest from a zero-terminated document.
 void ReadManifest(const char* text);

@@ -4,18 +4,20 @@
 
 #include <stdint.h>
 
+#include "dialog_ids.h"
 #include "platform/platform.h"
+#include "shared/limits.h"
 
-const int kProgressTemplateId = 129;
-const int kCancelId = 2;
-const int kStatusLineId = 1001;
+const int kProgressTemplateId = UPDATER_PROGRESS_DIALOG;
+const int kCancelId = UPDATER_CANCEL_BUTTON;
+const int kStatusLineId = UPDATER_STATUS_LINE;
 
 // The hand-over: how long the host may take to handle WM_CLOSE, how long its
 // process may take to end after it, and the least pause before the installer
 // starts.
-const unsigned long kCloseSendLimitMs = 10000;
-const unsigned long kHostExitLimitMs = 15000;
-const unsigned long kHandOverPauseMs = 1000;
+const unsigned long kCloseSendLimitMs = UPDATER_CLOSE_SEND_LIMIT_MS;
+const unsigned long kHostExitLimitMs = UPDATER_HOST_EXIT_LIMIT_MS;
+const unsigned long kHandOverPauseMs = UPDATER_HAND_OVER_PAUSE_MS;
 
 // 1 when the user accepted (or, for a forced upgrade, acknowledged).
 int PromptForUpgrade();

@@ -105,18 +105,26 @@ def loader_bits(exe_name):
     return None
 
 
-def product_limit(name):
-    """A time limit of the product, in seconds, read from its own source
-    (`const unsigned long NAME = N;` in milliseconds), so that the tests wait
-    exactly as long as the program may."""
+def product_limits():
+    """The product's time limits, in seconds, from src/shared/limits.h: every
+    #define there is `#define UPDATER_NAME_MS N`, and any other form is an error
+    here rather than a wrong wait."""
     import re
-    for folder, _, files in os.walk(os.path.join(ROOT, "src")):
-        for file in files:
-            with open(os.path.join(folder, file), encoding="utf-8") as f:
-                found = re.search(r"\b%s = (\d+)" % name, f.read())
-            if found:
-                return int(found.group(1)) / 1000.0
-    raise KeyError(name)
+    limits = {}
+    with open(os.path.join(ROOT, "src", "shared", "limits.h"), encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("#define"):
+                found = re.fullmatch(r"#define (UPDATER_\w+_MS) (\d+)\n?", line)
+                if not found:
+                    raise ValueError("limits.h: not a plain limit: " + line.strip())
+                limits[found.group(1)] = int(found.group(2)) / 1000.0
+    return limits
+
+
+def product_limit(name):
+    """One of the product's time limits, in seconds (`STALL_LIMIT` for
+    UPDATER_STALL_LIMIT_MS)."""
+    return product_limits()["UPDATER_%s_MS" % name]
 
 
 def floor_program(name):

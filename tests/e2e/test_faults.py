@@ -15,10 +15,10 @@ from standin_server import Route
 
 RESULTS = []
 OLD_SWF = b"FWS old content"
-STALL_LIMIT = harness.product_limit("kStallLimitMs")
-ABORT_GRACE = harness.product_limit("kAbortGraceMs")
-MANIFEST_DEADLINE = harness.product_limit("kManifestDeadlineMs")
-RECEIVE_TIMEOUT = harness.product_limit("kManifestTimeoutMs")
+STALL_LIMIT = harness.product_limit("STALL_LIMIT")
+ABORT_GRACE = harness.product_limit("ABORT_GRACE")
+MANIFEST_DEADLINE = harness.product_limit("MANIFEST_DEADLINE")
+RECEIVE_TIMEOUT = harness.product_limit("MANIFEST_TIMEOUT")
 MARGIN = 15  # Wine start-up, the request before the stall, the last look of the watchdog
 
 

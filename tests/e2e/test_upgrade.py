@@ -13,8 +13,8 @@ DS_SETFONT, DS_FIXEDSYS = 0x40, 0x8
 WS_TABSTOP, WS_GROUP = 0x00010000, 0x00020000
 SETUP = "/setup.exe"
 SECOND_RUN_LIMIT = 1.0  # seconds a run that finds another running may take
-CLOSE_SEND_LIMIT = harness.product_limit("kCloseSendLimitMs")
-HOST_EXIT_LIMIT = harness.product_limit("kHostExitLimitMs")
+CLOSE_SEND_LIMIT = harness.product_limit("CLOSE_SEND_LIMIT")
+HOST_EXIT_LIMIT = harness.product_limit("HOST_EXIT_LIMIT")
 WINE_START = 1.0        # what starting any program through the launcher may cost here
 
 

@@ -1,0 +1,21 @@
+// The time limits of a run, in milliseconds, in one place. Each is a plain
+// #define of a whole number, one to a line and nothing else: the end-to-end
+// tests read this file as text to wait exactly as long as the program may,
+// and refuse it when a line takes another form.
+#pragma once
+
+// The manifest request: connect, send and receive timeout of each step.
+#define UPDATER_MANIFEST_TIMEOUT_MS 10000
+// The manifest request: the whole body must have arrived by then.
+#define UPDATER_MANIFEST_DEADLINE_MS 30000
+// A download that receives nothing for this long is abandoned.
+#define UPDATER_STALL_LIMIT_MS 60000
+// After an abort the download call must return within this, or the process ends.
+#define UPDATER_ABORT_GRACE_MS 10000
+// How often the download watchdog looks.
+#define UPDATER_WATCH_INTERVAL_MS 500
+// The hand-over: how long the host may take to handle WM_CLOSE, how long its
+// process may take to end after it, and the least pause before the installer.
+#define UPDATER_CLOSE_SEND_LIMIT_MS 10000
+#define UPDATER_HOST_EXIT_LIMIT_MS 15000
+#define UPDATER_HAND_OVER_PAUSE_MS 1000
