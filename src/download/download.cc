@@ -87,6 +87,7 @@ int StartsWithSignature(platform::File file, const FileSignature& signature) {
 platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate* delegate,
                              const FileSignature& signature) {
   platform::Result result;
+  FlushRunLog();  // the transfer may take a while, or end the process
   {
     TransferWatchdog watchdog(delegate, url, path);
     result = platform::DownloadToFile(url, path, delegate);

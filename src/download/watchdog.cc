@@ -2,6 +2,7 @@
 
 #include "download/download.h"
 #include "platform/platform.h"
+#include "shared/log.h"
 
 WatchVerdict JudgeTransfer(unsigned long now, unsigned long lastLife, int abortable, int aborted,
                            unsigned long abortedAt) {
@@ -14,7 +15,8 @@ namespace {
 
 // The watch thread touches only the delegate's watch fields (read: lastLife,
 // progressSeen, binding; written: stalled), the binding's Abort, and at the
-// very end the download's file and cache entry before the process ends.
+// very end the download's file, its cache entry and the log (the main thread
+// waits inside the download call then) before the process ends.
 void WatchLoop(void* context) {
   TransferWatchdog* watchdog = static_cast<TransferWatchdog*>(context);
   watchdog->Watch();
@@ -52,6 +54,8 @@ void TransferWatchdog::Watch() {
       delegate_->stalled = 1;
       platform::RemoveFile(path_);
       platform::DeleteCacheEntry(url_);
+      Log("download %s: stalled, could not be aborted, the run ends here", url_);
+      FlushRunLog();  // the main thread waits inside the download call
       platform::EndProcessNow();
       return;  // only where the platform could not end it
     }

@@ -98,7 +98,6 @@ int SignatureVouchesFor(platform::Internet session, const char* body, unsigned l
   unsigned long signatureSize = 0;
   char* signature = ReadBody(request, requested, kSignatureCap, "signature", &signatureSize);
   platform::CloseInternet(request);
-  platform::DeleteCacheEntry(outside::kSignatureUrlText);
   int trusted = signature && ManifestSignatureIsTrusted(reinterpret_cast<const unsigned char*>(body), size,
                                                         reinterpret_cast<const unsigned char*>(signature),
                                                         signatureSize);
@@ -176,8 +175,7 @@ int FetchThrough(int viaProxy, int* noAnswer) {
     Log("manifest: %s: no answer from %s, error %u", viaProxy ? "through the proxy" : "direct", outside::kManifestUrlText,
         error);
   }
-  platform::CloseInternet(session);
-  platform::DeleteCacheEntry(outside::kManifestUrlText);  // written despite the request's flags under Wine
+  platform::CloseInternet(session);  // the request's flags kept it out of the cache: nothing to delete
   return answer;
 }
 

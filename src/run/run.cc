@@ -51,6 +51,7 @@ int RunUpdate(platform::Instance instance) {
   unsigned long started = platform::TickCount();
   int answer = RunSteps();
   Log("end after %lu ms", platform::TickCount() - started);
+  FlushRunLog();
   platform::ReleaseNamedMutex(running);
   return answer;
 }

@@ -2,6 +2,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "outside/outside.h"
 #include "platform/platform.h"
@@ -14,7 +15,15 @@
 #define FormatText vsnprintf
 #endif
 
+namespace {
+
+char gPending[kLogPending];  // lines not yet written
+size_t gPendingSize;
+
+}  // namespace
+
 void StartRunLog() {
+  gPendingSize = 0;
   char* logPath = gWorkPaths.logPath;
   if (!JoinText(logPath, sizeof gWorkPaths.logPath, gWorkPaths.workDir, outside::kLogName)) return;
   char oldPath[platform::kMaxPath];
@@ -39,5 +48,14 @@ void Log(const char* format, ...) {
   size_t end = written < 0 || static_cast<size_t>(written) >= room - length ? room - 1 : length + written;
   line[end] = '\r';
   line[end + 1] = '\n';
-  platform::AppendToFile(gWorkPaths.logPath, line, static_cast<unsigned long>(end + 2));
+  size_t size = end + 2;  // at most sizeof line, far below kLogPending
+  if (gPendingSize + size > sizeof gPending) FlushRunLog();
+  memcpy(gPending + gPendingSize, line, size);
+  gPendingSize += size;
+}
+
+void FlushRunLog() {
+  if (gPendingSize == 0 || !gWorkPaths.logPath[0]) return;
+  platform::AppendToFile(gWorkPaths.logPath, gPending, static_cast<unsigned long>(gPendingSize));
+  gPendingSize = 0;  // written or not: a log that cannot be written is skipped
 }

@@ -71,7 +71,8 @@ class ConfineTest(E2ETest):
     def test_downloads_neither_read_nor_fill_the_cache(self):
         # Served with a day's lifetime, yet every due refresh asks the server again.
         self.serve({MANIFEST_PATH: Route(manifest(version="1.1.0.12181", url=self.server.url("/setup.exe"),
-                                                  swf_url=self.server.url("/m.swf"), swf_date="~")),
+                                                  swf_url=self.server.url("/m.swf"), swf_date="~"),
+                                         headers={"Cache-Control": "max-age=86400, public"}),
                     "/m.swf": Route(swf_bytes(), headers={"Cache-Control": "max-age=86400, public"})})
         cache = os.path.join(harness.STATE, "prefix", "drive_c", "users")
         started = time.time() - 1

@@ -127,7 +127,6 @@ TEST_F(DriverTest, InstallerStartsOnlyWhenSignedByAPinnedKey) {
       EXPECT_EQ("CloseFile", fake.calls[fake.IndexOf("OpenWithShell") + 1]);  // held until the start returned
     }
   }
-  gSignerPins = "";
 }
 
 TEST_F(DriverTest, SignedReleases) {
@@ -190,8 +189,6 @@ TEST_F(DriverTest, SignedReleases) {
     EXPECT_EQ(c.started, fake.Called("OpenWithShell " + setup));
     EXPECT_EQ(c.required, fake.Called("OpenUrl signature"));
   }
-  gSignedManifest = 0;
-  gSignerPins = "";
 }
 
 TEST_F(DriverTest, OneRunAtATime) {

@@ -9,6 +9,7 @@
 #include "run/run.h"
 #include "shared/run_state.h"
 #include "shared/work_paths.h"
+#include "trust/trust.h"
 
 class UpdaterTest : public ::testing::Test {
  protected:
@@ -16,6 +17,12 @@ class UpdaterTest : public ::testing::Test {
     gRunState = UpdateRunState();
     gWorkPaths = WorkPaths();
     gManifest = UpdateManifest();
+  }
+
+  // The build's trust switches, as a test may set them, restored whatever it asserted.
+  void TearDown() override {
+    gSignerPins = savedPins;
+    gSignedManifest = savedSignedManifest;
   }
 
   // Fresh state and a fresh fake, for the next row of a table.
@@ -33,4 +40,6 @@ class UpdaterTest : public ::testing::Test {
   }
 
   FakePlatform fake;
+  const char* const savedPins = gSignerPins;
+  const int savedSignedManifest = gSignedManifest;
 };
