@@ -1,0 +1,161 @@
+// updater-manifest check: reads a manifest exactly as Updater.exe reads it,
+// prints what each client would do with it, and walks the rules.
+#include <stdio.h>
+#include <string.h>
+
+#include "check.h"
+#include "publisher.h"
+
+namespace {
+
+const char kCheckHelp[] =
+    "updater-manifest check MANIFEST [--installed VERSION]... [--stamp STORED_STAMP]... [--now STAMP]\n"
+    "\n"
+    "Reads MANIFEST exactly as Updater.exe reads it and prints each field as read (or why it is empty),\n"
+    "whether the upgrade is forced and why, then one line per --installed file version (is the upgrade\n"
+    "offered?) and per --stamp (the client's stored swfUpdateTime: is the content fetched again?).\n"
+    "--now is a client's local clock (" "YYYY-MM-DD|HH:MM:SS" "): a swf-date later than it makes that client\n"
+    "download the content on every run until its clock passes the date. Without --now, the latest clock\n"
+    "on earth (UTC+14) is taken.\n"
+    "Warnings (one line each, \"warning: ...\") name the pitfalls of the updater's exact rules.\n"
+    "With --pin (a signer pin, as UPDATER_TRUSTED_SIGNERS takes it; repeatable), MANIFEST.p7s is checked by the\n"
+    "rules of a build that requires signed releases: a detached PKCS #7 signature over the exact bytes, no\n"
+    "signed attributes, a pinned signer key, and a <sha256> (and with content a <swf-sha256>) present.\n"
+    "--installer FILE and --content FILE are held against <sha256> and <swf-sha256>.\n"
+    "Exit status: 0 no errors (warnings allowed), 1 the manifest has errors, 2 usage error.\n";
+
+// -1 when the options are complete, else the exit status (help, usage).
+int ParseCheck(const std::vector<std::string>& args, CheckOptions* o) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help") {
+      fputs(kCheckHelp, stdout);
+      return 0;
+    }
+    bool valued = i + 1 < args.size();
+    std::string* single = a == "--now" ? &o->now : a == "--installer" ? &o->installerFile
+                        : a == "--content" ? &o->contentFile : nullptr;
+    std::vector<std::string>* repeated = a == "--installed" ? &o->installed : a == "--stamp" ? &o->stamps
+                                       : a == "--pin" ? &o->pins : nullptr;
+    if (single && valued) {
+      *single = args[++i];
+    } else if (repeated && valued) {
+      repeated->push_back(args[++i]);
+    } else if (a[0] != '-' && o->path.empty()) {
+      o->path = a;
+    } else {
+      break;
+    }
+    if (i + 1 == args.size()) return -1;
+  }
+  fputs(kUsage, stderr);
+  return 2;
+}
+
+// Reads the manifest as the updater does into `c`.
+void ReadAsTheUpdater(CheckContext* c) {
+  gManifest = UpdateManifest();
+  ReadManifest(c->body.c_str());  // fills the process-wide record, as in the updater
+  c->m = gManifest;
+  char* addresses[] = {c->m.installerUrl, c->m.contentUrl};
+  for (int i = 0; i < 2; ++i) {
+    if (!addresses[i][0] || IsWebAddress(addresses[i])) continue;
+    c->refusedUrl[i] = addresses[i];
+    addresses[i][0] = '\0';  // the updater leaves it empty
+  }
+  const char* flag = strstr(c->body.c_str(), "<flag>");
+  c->hasFlag = flag != nullptr;
+  if (flag) {
+    const char* value = flag + 6;
+    const char* end = strstr(value, "</flag>");
+    c->flagValue = std::string(value, end && end - value < 40 ? static_cast<size_t>(end - value) : strnlen(value, 12));
+  }
+  c->versionIsNumbers = ParseVersion(c->m.version, c->offered);
+}
+
+void PrintField(const char* name, const char* value, long found, size_t capacity) {
+  if (value[0]) {
+    printf("%s: %s\n", name, Quote(value).c_str());
+  } else if (found < 0) {
+    printf("%s: missing\n", name);
+  } else if (static_cast<size_t>(found) >= capacity) {
+    printf("%s: rejected (%ld bytes; holds at most %zu)\n", name, found, capacity - 1);
+  } else {
+    printf("%s: empty\n", name);
+  }
+}
+
+void PrintFields(const CheckContext& c) {
+  const UpdateManifest& m = c.m;
+  PrintField("version", m.version, m.foundVersion, sizeof m.version);
+  PrintField("url", m.installerUrl, c.refusedUrl[0].empty() ? m.foundInstallerUrl : 0, sizeof m.installerUrl);
+  PrintField("swf-url", m.contentUrl, m.foundContentUrl, sizeof m.contentUrl);
+  PrintField("swf-date", m.contentDate, m.foundContentDate, sizeof m.contentDate);
+  if (m.foundInstallerSha256 >= 0) PrintField("sha256", m.installerSha256, m.foundInstallerSha256, 65);
+  if (m.foundContentSha256 >= 0) PrintField("swf-sha256", m.contentSha256, m.foundContentSha256, 65);
+  if (!c.hasFlag) {
+    printf("forced: no (\"<flag>\" is missing)\n");
+  } else if (m.forced) {
+    printf("forced: yes (\"<flag>\" is followed by \"f\" in %s)\n", Quote(c.flagValue.c_str()).c_str());
+  } else {
+    printf("forced: no (\"<flag>\" is followed by %s, not \"f\")\n",
+           c.flagValue.empty() ? "nothing" : Quote(c.flagValue.substr(0, 1).c_str()).c_str());
+  }
+  if (m.foundInstallerUrl < 0) printf("note: without <url> no upgrade is ever offered\n");
+}
+
+// What each client the options name would do.
+void PrintVerdicts(const CheckContext& c) {
+  const UpdateManifest& m = c.m;
+  for (const std::string& v : c.options->installed) {
+    if (!m.installerUrl[0]) {
+      printf("installed %s: not offered (no installer address)\n", v.c_str());
+    } else if (VersionIsNewer(m.version, v.c_str())) {
+      printf("installed %s: offered, %s (%s sorts after it as text)\n", v.c_str(), m.forced ? "forced" : "optional",
+             Quote(m.version).c_str());
+    } else {
+      printf("installed %s: not offered (%s does not sort after it as text)\n", v.c_str(), Quote(m.version).c_str());
+    }
+  }
+  for (const std::string& stamp : c.options->stamps) {
+    bool due = m.contentUrl[0] && m.contentDate[0] && StampIsNewer(m.contentDate, stamp.c_str());
+    printf("stored %s: content %s\n", Quote(stamp.c_str()).c_str(),
+           due ? "refreshed (swf-date sorts after it)" : "not refreshed");
+  }
+}
+
+}  // namespace
+
+int Check(const std::vector<std::string>& args) {
+  CheckOptions options;
+  int status = ParseCheck(args, &options);
+  if (status >= 0) return status;
+  CheckContext c;
+  c.options = &options;
+  if (!ReadWhole(options.path, &c.body)) {
+    fprintf(stderr, "updater-manifest: cannot read %s\n", options.path.c_str());
+    return 2;
+  }
+  if (c.body.size() > kManifestCap) {
+    printf("size: %zu bytes\n", c.body.size());
+    printf("error: longer than the updater's cap of %lu bytes: it reads no manifest\n", kManifestCap);
+    return 1;
+  }
+  ReadAsTheUpdater(&c);
+  PrintFields(c);
+  PrintVerdicts(c);
+  int errors = 0, warnings = 0, signatureFaults = 0;
+  std::vector<std::string> messages;
+  for (size_t i = 0; i < kCheckRuleCount; ++i) {
+    messages.clear();
+    kCheckRules[i].test(c, &messages);
+    for (const std::string& text : messages) {
+      printf("%s: %s\n", kCheckRules[i].severity == kError ? "error" : "warning", text.c_str());
+      ++(kCheckRules[i].severity == kError ? errors : warnings);
+      signatureFaults += strcmp(kCheckRules[i].field, "signature") == 0;
+    }
+  }
+  if (!options.pins.empty() && !signatureFaults) printf("signature: valid, signer pinned\n");
+  printf("%d error(s), %d warning(s)\n", errors, warnings);
+  return errors ? 1 : 0;
+}

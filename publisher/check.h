@@ -1,0 +1,41 @@
+// updater-manifest check: what it reads, and the rules it holds a manifest to.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "manifest/manifest.h"
+
+struct CheckOptions {
+  std::string path, now, installerFile, contentFile;
+  std::vector<std::string> installed, stamps, pins;
+};
+
+// A manifest as Updater.exe reads it, with what the rules need besides.
+struct CheckContext {
+  const CheckOptions* options;
+  std::string body;        // the bytes of the file
+  UpdateManifest m;        // as read; addresses off the web are left empty, as the updater does
+  std::string refusedUrl[2];  // the url and swf-url that were not web addresses
+  bool hasFlag = false;
+  std::string flagValue;   // up to "</flag>"
+  bool versionIsNumbers = false;
+  unsigned offered[4] = {};
+};
+
+enum Severity { kWarning, kError };
+
+// One rule: the field it looks at, how bad breaking it is, and its test,
+// which adds one message for each way the manifest breaks it.
+struct CheckRule {
+  const char* field;
+  Severity severity;
+  void (*test)(const CheckContext& c, std::vector<std::string>* messages);
+};
+
+extern const CheckRule kCheckRules[];
+extern const size_t kCheckRuleCount;
+
+// -1 for two texts that are four numbers each with the first older, 1 newer,
+// 0 equal; `known` tells whether both were numbers.
+int CompareAsNumbers(const unsigned offered[4], const char* installed, bool* known);

@@ -1,0 +1,29 @@
+// updater-manifest: writes, signs and checks the update manifest the way
+// Updater.exe reads it. Built from the updater's own reader and comparison
+// sources, so the two can never disagree.
+#include <stdio.h>
+
+#include "publisher.h"
+
+const char kUsage[] =
+    "usage: updater-manifest check MANIFEST [--installed VERSION]... [--stamp STORED_STAMP]... [--now STAMP]\n"
+    "                              [--pin PIN]... [--installer FILE] [--content FILE]\n"
+    "       updater-manifest make --version V --installer-url URL [--installer FILE] [--forced]\n"
+    "                             [--content FILE --content-url URL] [--tz +HH:MM] [--out DIR]\n"
+    "                             [--sign --cert CERT --key KEY]\n"
+    "       updater-manifest sign MANIFEST --cert CERT --key KEY\n"
+    "       updater-manifest VERB --help\n";
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + (argc > 1 ? 2 : 1), argv + argc);
+  std::string verb = argc > 1 ? argv[1] : "";
+  if (verb == "check") return Check(args);
+  if (verb == "make") return Make(args);
+  if (verb == "sign") return Sign(args);
+  if (verb == "--help" || verb == "-h") {
+    fputs(kUsage, stdout);
+    return 0;
+  }
+  fputs(kUsage, stderr);
+  return 2;
+}

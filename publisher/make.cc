@@ -1,0 +1,161 @@
+// updater-manifest make: writes a manifest, and the files it names, as a tree
+// any web server can serve.
+#include <stdio.h>
+#include <time.h>
+
+#include "manifest/manifest.h"
+#include "publisher.h"
+
+namespace {
+
+const char kMakeHelp[] =
+    "updater-manifest make --version V --installer-url URL [--forced] [--content FILE --content-url URL]\n"
+    "                      [--tz +HH:MM] [--out DIR]\n"
+    "\n"
+    "Writes a manifest that `check` passes without errors or warnings: to standard output, or with --out\n"
+    "as a static tree for any web server: DIR/api/pellixupdatecfg.xml, and the content file copied to the\n"
+    "path of --content-url inside DIR.\n"
+    "V is four dot-separated numbers (0-65535). The flag is written \"force\" (forced) or \"0\".\n"
+    "swf-date is the current time in the zone --tz (default +00:00, UTC), as " "YYYY-MM-DD|HH:MM:SS" ". The\n"
+    "trade-off: a date later than a client's local clock makes that client download the content on every\n"
+    "run until its clock passes the date; a date earlier than a client's last refresh makes that client\n"
+    "skip this content. UTC is late for clients west of Greenwich and early for those east of it; a zone\n"
+    "west of all your clients (e.g. -12:00) never makes anyone download twice, but makes clients that\n"
+    "refreshed in the last hours skip it. `check --now` shows the verdict for a given client clock.\n"
+    "Refuses a content file that does not begin with an SWF signature, a version that is not four\n"
+    "numbers, and values that would not fit the updater's fields.\n"
+    "--installer FILE writes its <sha256>, and copies it to the path of --installer-url inside DIR; with\n"
+    "--content, <swf-sha256> is written too. --sign --cert CERT --key KEY also writes the signature\n"
+    "api/pellixupdatecfg.xml.p7s (see `sign`).\n";
+
+int Refuse(const std::string& why) {
+  fprintf(stderr, "updater-manifest make: %s\n", why.c_str());
+  return 1;
+}
+
+struct MakeOptions {
+  std::string version, installerUrl, installer, content, contentUrl, out, cert, key, tz = "+00:00";
+  bool forced = false, sign = false;
+};
+
+// -1 when the options are complete, else the exit status (help, usage).
+int ParseMake(const std::vector<std::string>& args, MakeOptions* o) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    std::string* target = a == "--version" ? &o->version : a == "--installer-url" ? &o->installerUrl
+                        : a == "--content" ? &o->content : a == "--content-url" ? &o->contentUrl
+                        : a == "--out" ? &o->out : a == "--tz" ? &o->tz : a == "--installer" ? &o->installer
+                        : a == "--cert" ? &o->cert : a == "--key" ? &o->key : nullptr;
+    if (a == "--help") {
+      fputs(kMakeHelp, stdout);
+      return 0;
+    } else if (a == "--forced") {
+      o->forced = true;
+    } else if (a == "--sign") {
+      o->sign = true;
+    } else if (target && i + 1 < args.size()) {
+      *target = args[++i];
+    } else {
+      fputs(kUsage, stderr);
+      return 2;
+    }
+  }
+  if (o->version.empty() || o->installerUrl.empty() || o->content.empty() != o->contentUrl.empty() ||
+      o->sign != (!o->cert.empty() && !o->key.empty()) || (o->sign && o->out.empty())) {
+    fputs(kUsage, stderr);
+    return 2;
+  }
+  return -1;
+}
+
+// "" when the values fit the updater's rules, else why not.
+std::string ValuesFault(const MakeOptions& o, long* zoneSeconds) {
+  unsigned parts[4];
+  if (!ParseVersion(o.version.c_str(), parts)) return "--version must be four dot-separated numbers (0-65535)";
+  if (o.installerUrl.size() >= sizeof gManifest.installerUrl) {
+    return "--installer-url is longer than the updater's field (" +
+           std::to_string(sizeof gManifest.installerUrl - 1) + " bytes)";
+  }
+  if (o.contentUrl.size() >= sizeof gManifest.contentUrl) {
+    return "--content-url is longer than the updater's field (" + std::to_string(sizeof gManifest.contentUrl - 1) +
+           " bytes)";
+  }
+  for (const std::string* url : {&o.installerUrl, &o.contentUrl}) {
+    if (!url->empty() && (!IsWebAddress(url->c_str()) || url->find('<') != std::string::npos)) {
+      return *url + " is not an absolute http:// or https:// address the updater accepts";
+    }
+  }
+  int hours = 0, minutes = 0;
+  if (sscanf(o.tz.c_str(), "%*1[+-]%2d:%2d", &hours, &minutes) != 2 || hours > 14 || minutes > 59) {
+    return "--tz takes +HH:MM or -HH:MM";
+  }
+  *zoneSeconds = (o.tz[0] == '-' ? -1 : 1) * (hours * 3600L + minutes * 60L);
+  return "";
+}
+
+std::string ManifestText(const MakeOptions& o, const std::string& installerBytes, const std::string& contentBytes,
+                         long zoneSeconds) {
+  std::string manifest = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<update>\r\n";
+  manifest += "  <version>" + o.version + "</version>\r\n";
+  manifest += std::string("  <flag>") + (o.forced ? "force" : "0") + "</flag>\r\n";
+  manifest += "  <url>" + o.installerUrl + "</url>\r\n";
+  if (!o.installer.empty()) manifest += "  <sha256>" + Sha256Hex(installerBytes) + "</sha256>\r\n";
+  if (!o.content.empty()) {
+    manifest += "  <swf-url>" + o.contentUrl + "</swf-url>\r\n";
+    manifest += "  <swf-sha256>" + Sha256Hex(contentBytes) + "</swf-sha256>\r\n";
+    manifest += "  <swf-date>" + Stamp(time(nullptr), zoneSeconds) + "</swf-date>\r\n";
+  }
+  return manifest + "</update>\r\n";
+}
+
+// Writes `bytes` where `url` points inside the tree `out`; "" or why not.
+std::string PlaceAtAddress(const std::string& out, const std::string& url, const std::string& bytes) {
+  size_t slash = url.find('/', url.find("://") + 3);
+  std::string local = slash == std::string::npos ? "" : url.substr(slash + 1);
+  local = local.substr(0, local.find_first_of("?#"));
+  if (local.empty() || local.find("..") != std::string::npos) return url + " has no file path in the tree";
+  std::string target = out + "/" + local;
+  if (!MakeDirectories(target.substr(0, target.rfind('/'))) || !WriteFile(target, bytes)) {
+    return "cannot write " + target;
+  }
+  return "";
+}
+
+}  // namespace
+
+int Make(const std::vector<std::string>& args) {
+  MakeOptions o;
+  int status = ParseMake(args, &o);
+  if (status >= 0) return status;
+  long zone = 0;
+  std::string fault = ValuesFault(o, &zone);
+  if (!fault.empty()) return Refuse(fault);
+  std::string contentBytes, installerBytes;
+  if (!o.installer.empty() && !ReadWhole(o.installer, &installerBytes)) return Refuse("cannot read " + o.installer);
+  if (!o.content.empty()) {
+    if (!ReadWhole(o.content, &contentBytes)) return Refuse("cannot read " + o.content);
+    bool swf = false;
+    for (const char* prefix : kSwfSignatures) swf = swf || contentBytes.compare(0, 3, prefix) == 0;
+    if (!swf) return Refuse(o.content + " does not begin with an SWF signature (FWS, CWS or ZWS)");
+  }
+  std::string manifest = ManifestText(o, installerBytes, contentBytes, zone);
+  if (o.out.empty()) {
+    fputs(manifest.c_str(), stdout);
+    return 0;
+  }
+  if (!MakeDirectories(o.out + "/api") || !WriteFile(o.out + "/api/pellixupdatecfg.xml", manifest)) {
+    return Refuse("cannot write " + o.out + "/api/pellixupdatecfg.xml");
+  }
+  // The files go where their addresses point inside the tree.
+  if (!o.content.empty() && !(fault = PlaceAtAddress(o.out, o.contentUrl, contentBytes)).empty()) return Refuse(fault);
+  if (!o.installer.empty() && !(fault = PlaceAtAddress(o.out, o.installerUrl, installerBytes)).empty()) {
+    return Refuse(fault);
+  }
+  if (o.sign) {
+    std::string why, signature = SignBytes(manifest, o.cert, o.key, &why);
+    if (signature.empty()) return Refuse(why);
+    if (!WriteFile(o.out + "/api/pellixupdatecfg.xml.p7s", signature)) return Refuse("cannot write the signature");
+  }
+  printf("wrote %s/api/pellixupdatecfg.xml\n", o.out.c_str());
+  return 0;
+}

@@ -1,0 +1,44 @@
+// What the commands of updater-manifest share: file access, hashes and
+// signatures (OpenSSL's libcrypto), and the forms of the manifest's values.
+#pragma once
+
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+typedef struct x509_st X509;
+
+extern const char kUsage[];
+extern const char kStampFormat[];  // "YYYY-MM-DD|HH:MM:SS"
+extern const char* const kSwfSignatures[3];
+
+// The commands: each answers the exit status (0 done, 1 refused, 2 usage).
+int Check(const std::vector<std::string>& args);
+int Make(const std::vector<std::string>& args);
+int Sign(const std::vector<std::string>& args);
+
+// Files.
+bool ReadWhole(const std::string& path, std::string* data);
+bool WriteFile(const std::string& path, const std::string& data);
+bool MakeDirectories(const std::string& path);  // every folder on the way
+
+// Hashes and signatures.
+std::string Sha256Hex(const std::string& data);
+// The pin of a certificate: SHA-256 of its SubjectPublicKeyInfo (DER).
+std::string KeyPin(X509* certificate);
+// A detached CMS SignedData in DER over `data`: SHA-256, no signed attributes,
+// the signer certificate inside. Empty on failure, with the reason in `why`.
+std::string SignBytes(const std::string& data, const std::string& certPath, const std::string& keyPath,
+                      std::string* why);
+// Holds a signature to the product's rules; the first rule it breaks, or "".
+std::string SignatureFault(const std::string& data, const std::string& signature,
+                           const std::vector<std::string>& pins);
+
+// Values.
+std::string Quote(const char* text);
+// "a.b.c.d", each 0-65535: the form a file version takes.
+bool ParseVersion(const char* text, unsigned parts[4]);
+bool IsStamp(const char* text);
+// `when` in the zone `offsetSeconds` east of UTC, as the stored stamps are written.
+std::string Stamp(time_t when, long offsetSeconds);

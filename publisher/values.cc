@@ -1,0 +1,44 @@
+// The forms of the manifest's values.
+#include <ctype.h>
+#include <string.h>
+
+#include "publisher.h"
+
+const char kStampFormat[] = "YYYY-MM-DD|HH:MM:SS";
+const char* const kSwfSignatures[3] = {"FWS", "CWS", "ZWS"};
+
+std::string Quote(const char* text) { return std::string("\"") + text + "\""; }
+
+bool ParseVersion(const char* text, unsigned parts[4]) {
+  const char* c = text;
+  for (int i = 0; i < 4; ++i) {
+    if (!isdigit(static_cast<unsigned char>(*c))) return false;
+    unsigned long value = 0;
+    for (int digits = 0; isdigit(static_cast<unsigned char>(*c)); ++c, ++digits) {
+      if (digits >= 5) return false;
+      value = value * 10 + static_cast<unsigned long>(*c - '0');
+    }
+    if (value > 65535) return false;
+    parts[i] = static_cast<unsigned>(value);
+    if (i < 3 && *c++ != '.') return false;
+  }
+  return *c == '\0';
+}
+
+bool IsStamp(const char* text) {
+  if (strlen(text) != sizeof kStampFormat - 1) return false;
+  for (size_t i = 0; kStampFormat[i]; ++i) {
+    bool digit = isalpha(static_cast<unsigned char>(kStampFormat[i])) != 0;
+    if (digit ? !isdigit(static_cast<unsigned char>(text[i])) : text[i] != kStampFormat[i]) return false;
+  }
+  return true;
+}
+
+std::string Stamp(time_t when, long offsetSeconds) {
+  time_t shifted = when + offsetSeconds;
+  struct tm parts;
+  gmtime_r(&shifted, &parts);
+  char text[32];
+  strftime(text, sizeof text, "%Y-%m-%d|%H:%M:%S", &parts);
+  return text;
+}
