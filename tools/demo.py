@@ -72,7 +72,7 @@ def main():
         answer = {"declined": "n", "forced": "Return"}.get(args.scenario, "y")
         prompt = None
         while case.proc.poll() is None:
-            box = case.find_window(title=PROMPT_CAPTION)
+            box = case.settled_box(PROMPT_CAPTION)
             if box:
                 prompt = box
                 shots.append(harness.screenshot("demo-prompt.png"))
@@ -99,7 +99,8 @@ def main():
             print("  (the update server was down: the request was refused)")
         if prompt:
             text = {c["id"]: c["title"] for c in prompt["children"]}.get(65535, "")
-            buttons = [c["title"].replace("&", "") for c in prompt["children"] if c["class"] == "Button"]
+            buttons = [c["title"].replace("&", "") for c in prompt["children"]
+                       if c["class"] == "Button" and c["visible"]]
             print("\nPrompt \"%s\": \"%s\" buttons %s, answered %s"
                   % (prompt["title"], text, "/".join(buttons), {"y": "Yes", "n": "No"}.get(answer, "OK")))
         else:

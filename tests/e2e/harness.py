@@ -176,14 +176,21 @@ def windows():
     return wintool("list")
 
 
+def visible_buttons(box):
+    """The ids of a message box's visible buttons (Wine makes them all, then
+    hides those the style does not ask for)."""
+    return {c["id"] for c in box["children"] if c["class"] == "Button" and c["visible"]}
+
+
 def xdotool_key(key):
     subprocess.run(["xdotool", "key", key], env=wine_env(), check=False, timeout=20,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def screenshot(name):
-    os.makedirs(os.path.join(BUILD, "screenshots"), exist_ok=True)
-    path = os.path.join(BUILD, "screenshots", name)
+    """A picture of the screen, kept beside the Updater.exe under test."""
+    os.makedirs(os.path.join(PRODUCT_BUILD, "screenshots"), exist_ok=True)
+    path = os.path.join(PRODUCT_BUILD, "screenshots", name)
     subprocess.run(["import", "-window", "root", path], env=wine_env(), check=False, timeout=30,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return path
@@ -402,9 +409,22 @@ class Case:
             return window
         return None
 
+    def settled_box(self, title):
+        """A message box only once it has settled: shown, with visible buttons,
+        and the same buttons in two looks in a row. A box read earlier may
+        still show buttons Wine is about to hide."""
+        box = self.find_window(title=title)
+        seen = (box["visible"], frozenset(visible_buttons(box))) if box else None
+        previous, self._last_box = getattr(self, "_last_box", None), seen
+        return box if seen and seen[0] and seen[1] and seen == previous else None
+
+    def wait_box(self, title, timeout=60):
+        self._last_box = None
+        return self.wait_for(lambda: self.settled_box(title), timeout, "the box " + title)
+
     def wait_prompt(self, timeout=60):
         try:
-            return self.wait_for(lambda: self.find_window(title=PROMPT_CAPTION), timeout, "the update prompt")
+            return self.wait_box(PROMPT_CAPTION, timeout)
         except AssertionError:
             code = self.proc.poll() if self.proc else None
             titles = [w["title"] for w in windows() if w["title"]]

@@ -72,7 +72,7 @@ class FaultTest(E2ETest):
         prompt = "none"
         deadline = time.time() + time_limit + 60
         while self.case.proc.poll() is None and time.time() < deadline:
-            box = self.case.find_window(title=PROMPT_CAPTION)
+            box = self.case.settled_box(PROMPT_CAPTION)
             if box:
                 prompt = "answered Yes" if answer_prompt else "unexpected"
                 time.sleep(0.3)
@@ -103,10 +103,6 @@ class FaultTest(E2ETest):
         result["verdict"] = "pass"
         return result
 
-    def test_refused_connection(self):
-        self.server_down()
-        self.run_fault("server refuses connections", time_limit=10)
-
     def test_never_answers(self):
         self.run_fault("server accepts and never answers", self.routes(Route(never_answer=True)), time_limit=40)
 
@@ -118,16 +114,6 @@ class FaultTest(E2ETest):
         body = manifest(url=self.server.url("/setup.exe"))
         self.run_fault("manifest Content-Length larger than its body",
                        self.routes(Route(body, length=len(body) + 500)))
-
-    def test_content_cut_mid_body(self):
-        self.run_fault("content file closed mid-body",
-                       self.routes(content=Route(swf_bytes(size=50000), close_after=20000), version="1.1.0.12181"))
-        self.assertEqual(OLD_SWF, read_bytes(self.case.path("mnMain.swf")))
-        self.assertIsNone(reg_query("swfUpdate"))
-
-    def test_installer_cut_mid_body(self):
-        self.run_fault("installer closed mid-body",
-                       self.routes(installer=Route(installer_bytes(300000), close_after=150000)), answer_prompt=True)
 
     def test_installer_longer_length_than_body(self):
         data = installer_bytes()
@@ -203,12 +189,6 @@ class FaultTest(E2ETest):
         self.run_fault("manifest trickles, a byte every 2 s",
                        self.routes(Route(body, piece=1, delay=2.0)),
                        time_limit=MANIFEST_DEADLINE + RECEIVE_TIMEOUT + MARGIN)
-
-    def test_stamp_of_wrong_type(self):
-        reg("add", REG_KEY, "/v", "swfUpdateTime", "/t", "REG_DWORD", "/d", "5", "/f")
-        self.run_fault("swfUpdateTime of the wrong type", self.routes(version="1.1.0.12181"))
-        self.assertEqual(swf_bytes(), read_bytes(self.case.path("mnMain.swf")))
-        self.assertEqual("REG_SZ", reg_query("swfUpdateTime")[0])
 
 
 if __name__ == "__main__":

@@ -28,10 +28,10 @@ class FoundationTest(E2ETest):
         self.serve(self.serve_manifest(manifest(url=self.server.url("/setup.exe"))))
         missing = win_path(os.path.join(self.case.root, "missing", "deeper")) + "\\"
         self.case.start(temp=missing)
-        box = self.case.wait_for(lambda: self.case.find_window(title="错误"), 60, "the error box")
+        box = self.case.wait_box("错误")
         texts = {c["id"]: c["title"] for c in box["children"]}
         self.assertEqual("创建临时目录失败，错误代码3", texts.get(65535))
-        self.assertEqual({1}, {c["id"] for c in box["children"] if c["class"] == "Button"})
+        self.assertEqual({1}, harness.visible_buttons(box))
         self.assertEqual(0, box["owner"])
         time.sleep(0.3)
         xdotool_key("Return")

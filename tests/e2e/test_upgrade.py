@@ -40,7 +40,7 @@ class UpgradeTest(E2ETest):
         self.case.start_host()
         self.case.start()
         box = self.case.answer_prompt("n")
-        self.assertEqual({6, 7}, {c["id"] for c in box["children"] if c["class"] == "Button"})
+        self.assertEqual({6, 7}, harness.visible_buttons(box))
         texts = {c["id"]: c["title"] for c in box["children"]}
         self.assertEqual("Orvessa发现新版本，是否现在更新？", texts[65535])
         self.assertEqual(0, self.case.finish())
@@ -88,7 +88,7 @@ class UpgradeTest(E2ETest):
         self.case.start_host()
         self.case.start()
         box = self.case.answer_prompt("Return")
-        self.assertEqual({1}, {c["id"] for c in box["children"] if c["class"] == "Button"})
+        self.assertEqual({1}, harness.visible_buttons(box))
         self.assertEqual("Orvessa发现新版本，点击确定后更新。", {c["id"]: c["title"] for c in box["children"]}[65535])
         self.assertEqual(0, self.case.finish())
         self.wait_installer_ran()
