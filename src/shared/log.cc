@@ -2,6 +2,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "outside/outside.h"
@@ -17,12 +18,15 @@
 
 namespace {
 
-char gPending[kLogPending];  // lines not yet written
+// Lines not yet written; from the heap, which costs the binary nothing. Without
+// it each line is written on its own.
+char* gPending;
 size_t gPendingSize;
 
 }  // namespace
 
 void StartRunLog() {
+  if (!gPending) gPending = static_cast<char*>(malloc(kLogPending));
   gPendingSize = 0;
   char* logPath = gWorkPaths.logPath;
   if (!JoinText(logPath, sizeof gWorkPaths.logPath, gWorkPaths.workDir, outside::kLogName)) return;
@@ -49,7 +53,11 @@ void Log(const char* format, ...) {
   line[end] = '\r';
   line[end + 1] = '\n';
   size_t size = end + 2;  // at most sizeof line, far below kLogPending
-  if (gPendingSize + size > sizeof gPending) FlushRunLog();
+  if (!gPending) {
+    platform::AppendToFile(gWorkPaths.logPath, line, static_cast<unsigned long>(size));
+    return;
+  }
+  if (gPendingSize + size > kLogPending) FlushRunLog();
   memcpy(gPending + gPendingSize, line, size);
   gPendingSize += size;
 }
