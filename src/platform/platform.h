@@ -207,7 +207,8 @@ void SetProgressRange(Window bar, unsigned long maximum);  // PBM_SETRANGE32 0..
 void SetProgressPosition(Window bar, unsigned long position);
 
 // --- Shell ---
-// Default verb, SW_SHOWNORMAL; ShellExecute's answer (above 32: started).
-int OpenWithShell(const char* path);
+// Default verb, no parameters, SW_SHOWNORMAL, in `folder` (null: none given);
+// ShellExecute's answer (above 32: started).
+int OpenWithShell(const char* path, const char* folder);
 
 }  // namespace platform

@@ -109,9 +109,9 @@ int WaitProcessEnd(Process process, unsigned long milliseconds) {
 
 void CloseProcess(Process process) { ::CloseHandle(process); }
 
-int OpenWithShell(const char* path) {
-  return static_cast<int>(reinterpret_cast<INT_PTR>(::ShellExecuteA(/*hwnd=*/nullptr, /*lpOperation=*/nullptr, path, /*lpParameters=*/nullptr,
-                  /*lpDirectory=*/nullptr, SW_SHOWNORMAL)));
+int OpenWithShell(const char* path, const char* folder) {
+  return static_cast<int>(reinterpret_cast<INT_PTR>(::ShellExecuteA(/*hwnd=*/nullptr, /*lpOperation=*/nullptr, path,
+                                                                    /*lpParameters=*/nullptr, folder, SW_SHOWNORMAL)));
 }
 
 }  // namespace platform

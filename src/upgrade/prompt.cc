@@ -14,25 +14,3 @@ int PromptForUpgrade() {
   Log("prompt: %s, answered %d (%s)", gManifest.forced ? "forced" : "optional", answer, accepted ? "go" : "not now");
   return accepted;
 }
-
-void HandOverToInstaller() {
-  platform::Window host = platform::FindTopWindow(outside::kHostWindowTitle);
-  if (host) {
-    // The process is found before the close: afterwards the window is gone.
-    platform::Process process = platform::OpenWindowProcess(host);
-    int handled = platform::SendClose(host, kCloseSendLimitMs);
-    unsigned long sent = platform::TickCount();
-    int ended = 0;
-    if (process) {
-      ended = platform::WaitProcessEnd(process, kHostExitLimitMs);
-      platform::CloseProcess(process);
-    }
-    unsigned long waited = platform::TickCount() - sent;
-    Log("hand-over: WM_CLOSE %s; host %s after %lu ms", handled ? "handled" : "not handled in time",
-        !process ? "process out of reach" : ended ? "ended" : "still running", waited);
-    if (waited < kHandOverPauseMs) platform::Pause(kHandOverPauseMs - waited);
-  } else {
-    Log("hand-over: no host window");
-  }
-  Log("hand-over: ShellExecute %d", platform::OpenWithShell(gWorkPaths.installerPath));
-}

@@ -24,7 +24,8 @@ int PromptForUpgrade();
 
 // Closes the host application, waits for its process to end (at least a
 // second, at most kHostExitLimitMs) when it was running, and starts the
-// installer.
+// installer. When the installer does not start, a host this closed is
+// started again.
 void HandOverToInstaller();
 
 // Creates, places and shows the progress window; its handle goes to

@@ -310,6 +310,15 @@ def installer_bytes(size=None):
     return data
 
 
+def foreign_installer_bytes():
+    """The stand-in installer with its PE header naming ARM64: whole, an
+    executable header, but no program this Windows (or Wine) can start."""
+    data = bytearray(installer_bytes())
+    offset = struct.unpack_from("<I", data, 0x3C)[0]
+    struct.pack_into("<H", data, offset + 4, 0xAA64)
+    return bytes(data)
+
+
 class Case:
     """A fresh program folder and temp folder for one run."""
 
@@ -349,6 +358,12 @@ class Case:
 
     def host_running(self):
         return self.host is not None and self.host.poll() is None
+
+    def restarted_host(self):
+        """Events of an Orvessa.exe that Updater.exe started from the program
+        folder (it logs to host.log in its working folder)."""
+        log = os.path.join(self.app, "host.log")
+        return read_bytes(log).decode().split() if os.path.exists(log) else []
 
     def stop_host(self):
         if self.host_running():
@@ -445,6 +460,12 @@ class Case:
         if self.proc is not None and self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+        # Programs the run started itself (a host started again) outlive it.
+        for pid in wine_pids(os.path.basename(self.root)):
+            try:
+                os.kill(int(pid), signal.SIGKILL)
+            except OSError:
+                pass
 
 
 class E2ETest(unittest.TestCase):

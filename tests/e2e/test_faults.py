@@ -63,9 +63,10 @@ class FaultTest(E2ETest):
                 "/setup.exe": installer or Route(installer_bytes())}
 
     def run_fault(self, fault, routes=None, answer_prompt=False, time_limit=60, expect_content_kept=True,
-                  setup_left=None):
+                  setup_left=None, host_back=False):
         """Runs one fault case and records its outcome; `setup_left` is the
-        setup.exe that must still be there afterwards (None: no setup.exe)."""
+        setup.exe that must still be there afterwards (None: no setup.exe);
+        with `host_back` the host was closed and must have been started again."""
         if routes is not None:
             self.serve(routes)
         self.case.start()
@@ -81,12 +82,15 @@ class FaultTest(E2ETest):
             time.sleep(0.3)
         code = self.case.finish(timeout=max(5, deadline - time.time()))
         time.sleep(1.5)  # a launch would have shown by now
+        if host_back:
+            self.case.wait_for(lambda: "started" in self.case.restarted_host(), 20, "Orvessa to start again")
         content = os.path.exists(self.case.path("mnMain.swf")) and \
             read_bytes(self.case.path("mnMain.swf")) in (OLD_SWF, swf_bytes())
         paths = self.server.paths() if self.server else []
         result = {"fault": fault, "exit": code, "elapsed": self.case.elapsed,
                   "requests": [p.split("?")[0].rsplit("/", 1)[-1] for p in paths],
-                  "prompt": prompt, "host": self.case.host_running(), "installer": bool(self.case.installer_runs()),
+                  "prompt": prompt,
+                  "host": self.case.host_running() or (host_back and "started" in self.case.restarted_host()), "installer": bool(self.case.installer_runs()),
                   "content": ("yes" if content else "no") if expect_content_kept else "n/a", "verdict": "fail"}
         RESULTS.append(result)
         self.assertEqual(0, code)
@@ -183,6 +187,11 @@ class FaultTest(E2ETest):
         self.run_fault("installer request accepted, never answered",
                        self.routes(installer=Route(never_answer=True)), answer_prompt=True,
                        time_limit=STALL_LIMIT + ABORT_GRACE + MARGIN)
+
+    def test_installer_cannot_start(self):
+        foreign = harness.foreign_installer_bytes()
+        self.run_fault("installer the system cannot start (PE for ARM64): host started again",
+                       self.routes(installer=Route(foreign)), answer_prompt=True, setup_left=foreign, host_back=True)
 
     def test_manifest_trickles(self):
         body = manifest(url=self.server.url("/setup.exe"))

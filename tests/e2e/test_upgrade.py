@@ -75,6 +75,7 @@ class UpgradeTest(E2ETest):
         closed = self.case.host_events()["WM_CLOSE"]
         self.assertGreaterEqual(ran - closed, 1.0)
         self.case.host.wait(timeout=10)
+        self.assertEqual([], self.case.restarted_host())  # one host in all: none started after the hand-over
         self.assertIsNone(self.progress_window())
         self.assert_logged("prompt: optional, answered 6 (go)",
                            "download %s: 0x00000000, 3000000 bytes, announced 3000000, whole, an executable"
@@ -181,6 +182,30 @@ class UpgradeTest(E2ETest):
     def test_installer_cut_halfway(self):
         data = installer_bytes(400000)
         self.check_failed_download(Route(data, close_after=200000))
+
+    def test_installer_that_cannot_start_gives_the_host_back(self):
+        foreign = harness.foreign_installer_bytes()
+        self.offer(installer=Route(foreign))
+        self.case.start_host()
+        self.case.start()
+        self.case.answer_prompt("y")
+        self.assertEqual(0, self.case.finish())
+        self.case.host.wait(timeout=10)  # the host the user had was closed
+        self.assertIn("started", self.case.wait_for(self.case.restarted_host, 20, "Orvessa to start again"))
+        self.assertEqual([], self.case.installer_runs())
+        self.assertEqual(foreign, read_bytes(self.case.path("setup.exe")))  # the next run removes it
+        log = self.assert_logged("hand-over: setup.exe did not start: ShellExecute ", "hand-over: Orvessa started again")
+        self.assertLess(log.index("did not start"), log.index("started again"))
+        print(log.split("hand-over: setup.exe did not start: ")[1].split("\r\n")[0])
+
+    def test_installer_that_cannot_start_without_host_starts_nothing(self):
+        self.offer(installer=Route(harness.foreign_installer_bytes()))
+        self.case.start()
+        self.case.answer_prompt("y")
+        self.assertEqual(0, self.case.finish())
+        time.sleep(1.5)  # a start would have shown by now
+        self.assertEqual([], self.case.restarted_host())
+        self.assertNotIn("Orvessa started again", self.assert_logged("hand-over: setup.exe did not start"))
 
     def test_cancel_stops_the_hand_over(self):
         self.offer(size=1500000, piece=100000, delay=0.2)

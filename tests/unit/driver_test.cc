@@ -183,7 +183,7 @@ TEST_F(DriverTest, SignedReleases) {
     fake.signerKey = key;  // the installer itself is signed by the pinned key
     RunUpdate(nullptr);
     EXPECT_EQ(c.offered, fake.Called("MessageBox"));
-    EXPECT_EQ(c.required && c.offered || !c.required, fake.Called("Download http://h/m.swf"));
+    EXPECT_EQ((c.required && c.offered) || !c.required, fake.Called("Download http://h/m.swf"));
     EXPECT_EQ(c.contentReplaced ? swf : std::string("FWS old"), fake.files[content]);
     EXPECT_EQ(c.contentReplaced, fake.values.count("swfUpdate") == 1);
     EXPECT_EQ(c.started, fake.Called("OpenWithShell " + setup));

@@ -116,6 +116,7 @@ class FakePlatform {
   unsigned long barMax = 0, barPos = 0;
   int barRepaints = 0;
   std::vector<std::string> shellOpened;
+  std::map<std::string, std::pair<int, unsigned>> shellResults;  // path -> (answer, last error); default 42
   bool hostProcess = true;        // the host window's process can be opened
   unsigned long hostExitMs = 0;   // how long the host takes to end after WM_CLOSE
 

@@ -52,7 +52,9 @@ int WaitProcessEnd(Process, unsigned long milliseconds) {
   Record("WaitProcessEnd " + std::to_string(milliseconds));
   unsigned long took = std::min(gFake->hostExitMs, milliseconds);
   gFake->tick += took;
-  return gFake->hostExitMs <= milliseconds;
+  if (gFake->hostExitMs > milliseconds) return 0;
+  gFake->topWindows.erase(L"Orvessa");  // its window went with it
+  return 1;
 }
 
 void CloseProcess(Process) { Record("CloseProcess"); }
@@ -62,12 +64,15 @@ void Pause(unsigned long milliseconds) {
   gFake->pauses.push_back(milliseconds);
 }
 
-int OpenWithShell(const char* path) {
+int OpenWithShell(const char* path, const char* folder) {
   bool held = false;
   for (auto& open : gFake->openFiles) held = held || open.second == path;
-  Record(std::string("OpenWithShell ") + path + (held ? "" : " (not held)"));
+  Record(std::string("OpenWithShell ") + path + (held ? "" : " (not held)") + (folder ? std::string(" in ") + folder : ""));
   gFake->shellOpened.push_back(path);
-  return 42;
+  auto result = gFake->shellResults.find(path);
+  if (result == gFake->shellResults.end()) return 42;
+  gFake->lastError = result->second.second;
+  return result->second.first;
 }
 
 

@@ -2,6 +2,7 @@
 
 #include "download/download.h"
 #include "download/watchdog.h"
+#include "shared/log.h"
 #include "upgrade/upgrade.h"
 #include "updater_test.h"
 
@@ -251,6 +252,42 @@ TEST_F(UpgradeTest, HandOverClosesHostWaitsForItsEndThenStarts) {
     fake.calls.clear();
     HandOverToInstaller();
     EXPECT_EQ(c.calls, fake.calls);
+  }
+}
+
+TEST_F(UpgradeTest, AnInstallerThatDoesNotStartGivesTheHostBack) {
+  const std::string host = "C:\\App\\Orvessa.exe";
+  struct StartCase {
+    const char* name;
+    int answer;
+    unsigned error;
+    bool hostRunning, hostEnds;
+    bool restarted;
+    const char* logged;
+  };
+  const StartCase cases[] = {
+      {"started", 42, 0, true, true, false, "hand-over: ShellExecute 42"},
+      {"not runnable here", 11, 193, true, true, true, "ShellExecute 11, error 193 (not a program this Windows"},
+      {"elevation declined", 5, 1223, true, true, true, "ShellExecute 5, error 1223 (the user declined the elevation)"},
+      {"access denied", 5, 5, true, true, true, "ShellExecute 5, error 5 (access denied)"},
+      {"no host was running", 11, 193, false, false, false, "setup.exe did not start: ShellExecute 11"},
+      {"host still running", 2, 2, true, false, false, "host still running after 15000 ms"},
+  };
+  for (const StartCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    NextCase();
+    UseDefaultPaths();
+    StartRunLog();
+    if (c.hostRunning) fake.topWindows[L"Orvessa"] = FakeWindow(0x43);
+    fake.hostExitMs = c.hostEnds ? 100 : 0xFFFFFFFFul;
+    fake.files[kInstaller] = kExe;
+    fake.shellResults[kInstaller] = {c.answer, c.error};
+    HandOverToInstaller();
+    FlushRunLog();
+    EXPECT_EQ(c.restarted, fake.Called("OpenWithShell " + host + " (not held) in C:\\App\\"));
+    EXPECT_EQ(c.restarted ? 2u : 1u, fake.shellOpened.size());
+    EXPECT_NE(std::string::npos, fake.files["C:\\Temp\\kelvaport\\update.log"].find(c.logged));
+    EXPECT_EQ(1u, fake.files.count(kInstaller));  // left for the next run to remove
   }
 }
 
