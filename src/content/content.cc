@@ -63,7 +63,7 @@ void RefreshContentIfNeeded() {
   char partPath[platform::kMaxPath];
   if (!JoinText(partPath, sizeof partPath, gWorkPaths.workDir, outside::kContentPartName)) return;
   platform::RemoveFile(partPath);
-  DownLoadDelegate delegate(nullptr);
+  DownLoadDelegate delegate(nullptr, kMaxContentBytes, gWorkPaths.workDir);
   platform::File file = DownloadWhole(gManifest.contentUrl, partPath, &delegate, kSwfSignature);
   // Its hash is checked before the old file is touched.
   int matches = file && FileMatchesHash(file, gManifest.contentSha256, "content");

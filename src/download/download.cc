@@ -49,14 +49,36 @@ int IsWebTarget(const wchar_t* url) {
 
 }  // namespace
 
+Abandoned DownLoadDelegate::Judge(unsigned long progress, unsigned long progressMax) {
+  if (progressMax > ceiling || progress > ceiling) return kTooBig;
+  if (largestMax > 0 && progress > largestMax) return kPastAnnounced;
+  if (progressMax > 0 && !roomChecked && folder) {  // the first announced length: is there room for it?
+    roomChecked = 1;
+    roomFree = platform::FreeDiskBytes(folder);
+    if (roomFree >= 0 && static_cast<unsigned long long>(roomFree) < progressMax + kDiskReserveBytes) return kNoRoom;
+  }
+  return kNotAbandoned;
+}
+
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
                                                        LPCWSTR statusText) {
-  if (statusCode == kBindStatusRedirecting && (!statusText || !IsWebTarget(statusText))) {
-    refused = 1;
-    return E_ABORT;  // ends the transfer
-  }
-  lastLife = platform::TickCount();
+  if (abandoned) return E_ABORT;
+  Abandoned verdict = statusCode == kBindStatusRedirecting && (!statusText || !IsWebTarget(statusText))
+                          ? kRedirectedOffWeb
+                          : Judge(progress, progressMax);
+  // Seen before the time it carries: the watchdog reads the time first, and a
+  // report it catches half-written must never look like an unabortable stall.
   progressSeen = 1;
+  if (verdict != kNotAbandoned) {
+    lastProgress = progress;
+    if (progressMax > largestMax) largestMax = progressMax;
+    abandoned = verdict;  // the watchdog aborts the binding should E_ABORT not end it
+    return E_ABORT;
+  }
+  if (progress >= gainedBytes + kRateFloorBytes) {
+    gainedBytes = progress;
+    lastGain = platform::TickCount();
+  }
   lastProgress = progress;
   if (progressMax > largestMax) largestMax = progressMax;
   // After a cancel the window is gone and the lookup finds nothing.
@@ -84,6 +106,40 @@ int StartsWithSignature(platform::File file, const FileSignature& signature) {
 
 }  // namespace
 
+namespace {
+
+// Which bound ended a transfer, with its figures.
+void LogAbandoned(const char* url, const DownLoadDelegate& d) {
+  switch (d.abandoned) {
+    case kRedirectedOffWeb:
+      Log("download %s: redirected off the web, ended", url);
+      break;
+    case kTooBig:
+      Log("download %s: too big, abandoned: %lu bytes received, %lu announced, holds at most %lu", url,
+          d.lastProgress, d.largestMax, d.ceiling);
+      break;
+    case kPastAnnounced:
+      Log("download %s: past its announced length, abandoned: %lu bytes received, %lu announced", url,
+          d.lastProgress, d.largestMax);
+      break;
+    case kNoRoom:
+      Log("download %s: no room, abandoned: %.0f bytes free on the volume, %.0f needed (%lu announced and the "
+          "reserve)", url, static_cast<double>(d.roomFree),
+          static_cast<double>(d.largestMax > d.lastProgress ? d.largestMax : d.lastProgress) + kDiskReserveBytes,
+          d.largestMax);
+      break;
+    default:
+      if (d.lastProgress == 0) {
+        Log("download %s: no bytes for %lu ms, abandoned", url, kStallLimitMs);
+      } else {
+        Log("download %s: too slow, abandoned: less than %lu bytes in %lu ms, %lu bytes received", url,
+            kRateFloorBytes, kStallLimitMs, d.lastProgress);
+      }
+  }
+}
+
+}  // namespace
+
 platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate* delegate,
                              const FileSignature& signature) {
   platform::Result result;
@@ -98,8 +154,8 @@ platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate
   // The platform keeps a copy in the internet cache whatever the bind flags
   // say (Wine does); a later run must never be handed it.
   platform::DeleteCacheEntry(url);
-  if (delegate->stalled || delegate->refused) {
-    Log("download %s: %s", url, delegate->refused ? "redirected off the web, ended" : "stalled, abandoned");
+  if (delegate->stalled || delegate->abandoned) {
+    LogAbandoned(url, *delegate);
     platform::RemoveFile(path);
     return nullptr;
   }

@@ -7,17 +7,36 @@
 #include "dialog_ids.h"
 #include "platform/bind_status_callback.h"
 #include "platform/platform.h"
+#include "shared/limits.h"
 
 const int kProgressBarId = UPDATER_PROGRESS_BAR;
-const unsigned long kBindStatusRedirecting = 6;  // BINDSTATUS_REDIRECTING
+const unsigned long kBindStatusRedirecting = 3;  // BINDSTATUS_REDIRECTING
 const unsigned long kBindGetNewestVersion = 0x10;  // BINDF_GETNEWESTVERSION
 const unsigned long kBindNoWriteCache = 0x20;  // BINDF_NOWRITECACHE
 
+// The largest files the downloads hold, in MiB (the build's CMake settings).
+#ifndef UPDATER_MAX_CONTENT_MB
+#define UPDATER_MAX_CONTENT_MB 64
+#endif
+#ifndef UPDATER_MAX_INSTALLER_MB
+#define UPDATER_MAX_INSTALLER_MB 1024
+#endif
+const unsigned long kMaxContentBytes = UPDATER_MAX_CONTENT_MB * 1024ul * 1024ul;
+const unsigned long kMaxInstallerBytes = UPDATER_MAX_INSTALLER_MB * 1024ul * 1024ul;
+const unsigned long kRateFloorBytes = UPDATER_RATE_FLOOR_BYTES;
+const unsigned long long kDiskReserveBytes = UPDATER_DISK_RESERVE_BYTES;
+
+// Why a download was given up before its end.
+enum Abandoned { kNotAbandoned, kTooBig, kPastAnnounced, kNoRoom, kRedirectedOffWeb };
+
 // Status callback of a download: drives the progress bar of `window` (which
-// may be null) and remembers the sizes the platform reported.
+// may be null), remembers the sizes the platform reported, and gives the
+// transfer up when it grows past `ceiling` bytes, past its announced length,
+// or would not leave the reserve free on the volume of `folder`.
 class DownLoadDelegate : public IBindStatusCallback {
  public:
-  explicit DownLoadDelegate(platform::Window progressWindow) : window(progressWindow) {}
+  DownLoadDelegate(platform::Window progressWindow, unsigned long maxBytes, const char* targetFolder)
+      : window(progressWindow), ceiling(maxBytes), folder(targetFolder) {}
   virtual ~DownLoadDelegate() {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
@@ -35,15 +54,23 @@ class DownLoadDelegate : public IBindStatusCallback {
   HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID riid, IUnknown* object) override;
 
   platform::Window window;
+  unsigned long ceiling;           // the most bytes this download may hold
+  const char* folder;              // where the file lands: its volume must have room
   unsigned long lastProgress = 0;  // bytes received at the last notification
   unsigned long largestMax = 0;    // largest total the server announced
+  unsigned long gainedBytes = 0;   // bytes at the last time the rate floor was met
+  long long roomFree = -1;         // free bytes on the volume when the length was announced (-1 unknown)
+  int roomChecked = 0;
 
   // Shared with the download's watchdog thread (see watchdog.h).
-  void* volatile binding = nullptr;          // IBinding, held from OnStartBinding until the call returned
-  volatile unsigned long lastLife = 0;       // TickCount of the last progress report
-  volatile long progressSeen = 0;            // a first progress report has come
-  volatile long stalled = 0;                 // the watchdog gave up on the transfer
-  int refused = 0;                           // a redirect led off the web
+  void* volatile binding = nullptr;     // IBinding, held from OnStartBinding until the call returned
+  volatile unsigned long lastGain = 0;  // TickCount when the rate floor was last met (or the start)
+  volatile long progressSeen = 0;       // a first progress report has come
+  volatile long abandoned = kNotAbandoned;  // set here; the watchdog then aborts the binding
+  volatile long stalled = 0;            // the watchdog gave up on a transfer below the rate floor
+
+ private:
+  Abandoned Judge(unsigned long progress, unsigned long progressMax);
 };
 
 // A signature a downloaded file must begin with.

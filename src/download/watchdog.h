@@ -1,13 +1,15 @@
-// Ends a transfer that has stopped receiving. The platform's download call
-// blocks this thread, and during a stall it calls back nothing at all, so the
-// watch runs on a thread of its own.
+// Ends a transfer that has stopped receiving, receives too slowly, or was
+// given up by its callback. The platform's download call blocks this thread,
+// and during a stall it calls back nothing at all, so the watch runs on a
+// thread of its own.
 #pragma once
 
 #include "shared/limits.h"
 
-// A transfer that receives nothing for this long is abandoned. Long enough for
-// a slow link's pauses, short enough that a stalled run ends within minutes,
-// not after the platform's own hour (or never, under Wine).
+// A transfer that gains less than kRateFloorBytes within this long is
+// abandoned. Long enough for a slow link's pauses, short enough that a stalled
+// or trickling run ends within minutes, not after the platform's own hour (or
+// never, under Wine).
 const unsigned long kStallLimitMs = UPDATER_STALL_LIMIT_MS;
 // After an abort the call must return within this, or the process ends.
 const unsigned long kAbortGraceMs = UPDATER_ABORT_GRACE_MS;
@@ -16,11 +18,13 @@ const unsigned long kWatchIntervalMs = UPDATER_WATCH_INTERVAL_MS;
 
 enum WatchVerdict { kKeepWaiting, kAbortTransfer, kEndProcess };
 
-// What the watchdog does, given the time of the transfer's last sign of life,
-// whether its binding can be aborted (it is held, and a first progress report
-// has come: an abort before that breaks the binding and the call never
-// returns), and when it was aborted, if it was.
-WatchVerdict JudgeTransfer(unsigned long now, unsigned long lastLife, int abortable, int aborted,
+// What the watchdog does, given the time the transfer last met the rate
+// floor, whether its callback gave it up, whether its binding can be aborted
+// (it is held, and a first progress report has come: an abort before that
+// breaks the binding and the call never returns), and when it was aborted, if
+// it was. A time after `now` (a report that landed between the two reads)
+// counts as no time passed.
+WatchVerdict JudgeTransfer(unsigned long now, unsigned long lastGain, int abandoned, int abortable, int aborted,
                            unsigned long abortedAt);
 
 class DownLoadDelegate;

@@ -3,6 +3,7 @@
 #include "manifest/manifest.h"
 #include "outside/outside.h"
 #include "platform/platform.h"
+#include "shared/deadline.h"
 #include "shared/log.h"
 #include "trust/trust.h"
 
@@ -86,17 +87,34 @@ char* ReadBody(platform::Internet request, unsigned long requested, unsigned lon
   return body;
 }
 
+// The watch of a request's deadline closes its session, and with it every
+// handle the blocked call waits on.
+void CloseSessionNow(void* session) { platform::CloseInternet(session); }
+
+// 1 when the deadline closed the session (its handles are gone), logged.
+int PassedDeadline(Deadline* deadline, const char* what) {
+  if (!deadline->Stop()) return 0;
+  Log("%s: the request passed its deadline of %lu ms and was closed; no manifest", what, kManifestDeadlineMs);
+  return 1;
+}
+
 // With signed releases: 1 when the manifest's detached signature, fetched
 // with the same session and settings, vouches for exactly these bytes.
-int SignatureVouchesFor(platform::Internet session, const char* body, unsigned long size) {
+int SignatureVouchesFor(platform::Internet session, const char* body, unsigned long size, int* sessionClosed) {
   unsigned long requested = platform::TickCount();
+  Deadline deadline(kManifestDeadlineMs, CloseSessionNow, session, "signature");
   platform::Internet request = platform::OpenUrlReload(session, outside::kSignatureUrl, kManifestTimeoutMs);
-  if (!request) {
-    Log("signature: no answer, error %u; no manifest", platform::LastError());
+  unsigned error = platform::LastError();
+  unsigned long signatureSize = 0;
+  char* signature = request ? ReadBody(request, requested, kSignatureCap, "signature", &signatureSize) : nullptr;
+  if ((*sessionClosed = PassedDeadline(&deadline, "signature"))) {
+    free(signature);
     return 0;
   }
-  unsigned long signatureSize = 0;
-  char* signature = ReadBody(request, requested, kSignatureCap, "signature", &signatureSize);
+  if (!request) {
+    Log("signature: no answer, error %u; no manifest", error);
+    return 0;
+  }
   platform::CloseInternet(request);
   int trusted = signature && ManifestSignatureIsTrusted(reinterpret_cast<const unsigned char*>(body), size,
                                                         reinterpret_cast<const unsigned char*>(signature),
@@ -143,21 +161,29 @@ int Decide() {
 
 // One attempt at the manifest: the decision (1: an upgrade is offered), or -1
 // when no body was read. `noAnswer` tells whether it failed without any
-// answer from a server.
+// answer from a server. The request as a whole, from the connection to the
+// body's last byte, and the signature's after it, each have the deadline.
 int FetchThrough(int viaProxy, int* noAnswer) {
   *noAnswer = 0;
   platform::Internet session = platform::OpenSession(outside::kManifestUrl, viaProxy);
   if (!session) return -1;
   unsigned long requested = platform::TickCount();
+  Deadline deadline(kManifestDeadlineMs, CloseSessionNow, session, "manifest");
   platform::Internet request = platform::OpenUrlReload(session, outside::kManifestUrl, kManifestTimeoutMs);
+  unsigned error = platform::LastError();  // before anything else can change it
+  unsigned long size = 0;
+  char* body = request ? ReadBody(request, requested, kManifestCap, "manifest", &size) : nullptr;
+  int sessionClosed = PassedDeadline(&deadline, "manifest");
+  if (body && !sessionClosed && gSignedManifest && !SignatureVouchesFor(session, body, size, &sessionClosed)) {
+    free(body);
+    body = nullptr;
+  }
+  if (sessionClosed) {
+    free(body);
+    return -1;
+  }
   int answer = -1;
   if (request) {
-    unsigned long size = 0;
-    char* body = ReadBody(request, requested, kManifestCap, "manifest", &size);
-    if (body && gSignedManifest && !SignatureVouchesFor(session, body, size)) {
-      free(body);
-      body = nullptr;
-    }
     if (body) {
       ReadManifest(body);
       free(body);
@@ -170,7 +196,6 @@ int FetchThrough(int viaProxy, int* noAnswer) {
     }
     platform::CloseInternet(request);
   } else {
-    unsigned error = platform::LastError();
     *noAnswer = error == kErrorTimeout || error == kErrorNameNotResolved || error == kErrorCannotConnect;
     Log("manifest: %s: no answer from %s, error %u", viaProxy ? "through the proxy" : "direct", outside::kManifestUrlText,
         error);

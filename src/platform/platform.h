@@ -79,6 +79,8 @@ int MoveReplacing(const char* from, const char* to);
 // write, rename or delete the file. Null on failure (a sharing violation too).
 File OpenForReading(const char* path);
 void CloseFile(File file);
+// Free bytes for this user on the volume that holds `folder`; -1 when unknown.
+long long FreeDiskBytes(const char* folder);
 // Size in bytes of the file at `path`, -1 when there is none.
 long long PathFileSize(const char* path);
 // Appends to the file, creating it; shared with readers and writers. 0 on failure.

@@ -72,6 +72,14 @@ File OpenForReading(const char* path) {
 
 void CloseFile(File file) { ::CloseHandle(file); }
 
+long long FreeDiskBytes(const char* folder) {
+  ULARGE_INTEGER available;
+  if (!::GetDiskFreeSpaceExA(folder, &available, /*lpTotalNumberOfBytes=*/nullptr, /*lpTotalNumberOfFreeBytes=*/nullptr)) {
+    return -1;
+  }
+  return static_cast<long long>(available.QuadPart);
+}
+
 long long PathFileSize(const char* path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;

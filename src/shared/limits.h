@@ -1,15 +1,21 @@
-// The time limits of a run, in milliseconds, in one place. Each is a plain
-// #define of a whole number, one to a line and nothing else: the end-to-end
-// tests read this file as text to wait exactly as long as the program may,
-// and refuse it when a line takes another form.
+// The limits of a run in one place: times in milliseconds (_MS), sizes in
+// bytes (_BYTES). Each is a plain #define of a whole number, one to a line and
+// nothing else: the end-to-end tests read this file as text to wait exactly as
+// long as the program may, and refuse it when a line takes another form. The
+// download ceilings are the build's (UPDATER_MAX_CONTENT_MB,
+// UPDATER_MAX_INSTALLER_MB in CMake).
 #pragma once
 
 // The manifest request: connect, send and receive timeout of each step.
 #define UPDATER_MANIFEST_TIMEOUT_MS 10000
 // The manifest request: the whole body must have arrived by then.
 #define UPDATER_MANIFEST_DEADLINE_MS 30000
-// A download that receives nothing for this long is abandoned.
+// A download that gains less than the rate floor within this long is
+// abandoned; one that receives nothing at all is the special case.
 #define UPDATER_STALL_LIMIT_MS 60000
+#define UPDATER_RATE_FLOOR_BYTES 1024
+// Room a download of announced length must leave free on the work folder's volume.
+#define UPDATER_DISK_RESERVE_BYTES 16777216
 // After an abort the download call must return within this, or the process ends.
 #define UPDATER_ABORT_GRACE_MS 10000
 // How often the download watchdog looks.

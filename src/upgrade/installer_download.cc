@@ -13,7 +13,7 @@ const FileSignature kExecutableSignature = {kExecutablePrefixes, 2, "an executab
 
 int DownloadInstaller() {
   ShowProgressWindow();
-  DownLoadDelegate delegate(gRunState.progressWindow);
+  DownLoadDelegate delegate(gRunState.progressWindow, kMaxInstallerBytes, gWorkPaths.workDir);
   if (delegate.window) {
     platform::SetItemText(platform::DialogItem(delegate.window, kStatusLineId), L"正在下载安装程序...");
     platform::Repaint(delegate.window);

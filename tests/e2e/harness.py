@@ -106,25 +106,37 @@ def loader_bits(exe_name):
 
 
 def product_limits():
-    """The product's time limits, in seconds, from src/shared/limits.h: every
-    #define there is `#define UPDATER_NAME_MS N`, and any other form is an error
-    here rather than a wrong wait."""
+    """The product's limits from src/shared/limits.h, times in seconds and
+    sizes in bytes: every #define there is `#define UPDATER_NAME_MS N` or
+    `#define UPDATER_NAME_BYTES N`, and any other form is an error here rather
+    than a wrong wait."""
     import re
     limits = {}
     with open(os.path.join(ROOT, "src", "shared", "limits.h"), encoding="utf-8") as f:
         for line in f:
             if line.startswith("#define"):
-                found = re.fullmatch(r"#define (UPDATER_\w+_MS) (\d+)\n?", line)
+                found = re.fullmatch(r"#define (UPDATER_(\w+)_(MS|BYTES)) (\d+)\n?", line)
                 if not found:
                     raise ValueError("limits.h: not a plain limit: " + line.strip())
-                limits[found.group(1)] = int(found.group(2)) / 1000.0
+                value = int(found.group(4))
+                limits[found.group(2)] = value / 1000.0 if found.group(3) == "MS" else value
     return limits
 
 
 def product_limit(name):
-    """One of the product's time limits, in seconds (`STALL_LIMIT` for
-    UPDATER_STALL_LIMIT_MS)."""
-    return product_limits()["UPDATER_%s_MS" % name]
+    """One of the product's limits: `STALL_LIMIT` (UPDATER_STALL_LIMIT_MS) in
+    seconds, `RATE_FLOOR` (UPDATER_RATE_FLOOR_BYTES) in bytes."""
+    return product_limits()[name]
+
+
+def build_ceiling_mb(name):
+    """A download ceiling the build under test was configured with
+    (UPDATER_MAX_CONTENT_MB, UPDATER_MAX_INSTALLER_MB), from its CMake cache."""
+    with open(os.path.join(PRODUCT_BUILD, "CMakeCache.txt")) as f:
+        for line in f:
+            if line.startswith(name + ":"):
+                return int(line.split("=", 1)[1])
+    raise KeyError(name)
 
 
 def floor_program(name):
@@ -510,7 +522,6 @@ class E2ETest(unittest.TestCase):
     def assert_logged(self, *fragments):
         """Every line of the run's log is "YYYY-MM-DD HH:MM:SS event" with CRLF,
         and each fragment stands in some line."""
-        import re
         path = self.case.path("update.log")
         self.assertTrue(os.path.exists(path), "no update.log")
         text = read_bytes(path).decode("utf-8", "replace")

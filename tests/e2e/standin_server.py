@@ -2,7 +2,9 @@
 
 Each path answers as its Route says: status, body, a true, false or missing
 Content-Length, pieces with delays (a trickle), a close halfway, silence after
-part of the body (a stall), or no answer at all.
+part of the body (a stall), a trickle after a first part, an endless chunked
+body at full speed, a status line and headers sent a byte at a time, or no
+answer at all.
 Every request is logged with its headers.
 """
 import http.server
@@ -14,7 +16,7 @@ import time
 class Route:
     def __init__(self, body=b"", status=200, length="auto", piece=None, delay=0.0,
                  close_after=None, never_answer=False, stall_after=None, content_type="application/octet-stream",
-                 headers=None):
+                 headers=None, trickle_after=None, endless=False, slow_head=None):
         self.body = body
         self.status = status
         self.length = length          # "auto", an int (may lie), or None (no header)
@@ -25,6 +27,11 @@ class Route:
         self.stall_after = stall_after  # send this many body bytes, then nothing (the connection stays open)
         self.content_type = content_type
         self.headers = headers or {}  # more response headers
+        self.trickle_after = trickle_after  # send this many bytes at once, then a byte every `delay` s
+        self.endless = endless        # the body, then zeros for ever, chunked (no length), at full speed
+        self.slow_head = slow_head    # seconds between the bytes of the status line and headers
+
+ENDLESS_LIMIT = 120  # seconds an endless body runs at most when nobody hangs up
 
 class _Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
@@ -47,6 +54,43 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if route.never_answer:
             server.stop_event.wait(120)
             return
+        try:
+            if route.slow_head is not None:
+                self._slow_head(route, entry)
+            elif route.endless:
+                self._endless(route, entry)
+            else:
+                self._answer(route, entry)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        self.close_connection = True
+
+    def _slow_head(self, route, entry):
+        head = ("HTTP/1.1 %d OK\r\nContent-Type: %s\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                % (route.status, route.content_type, len(route.body))).encode()
+        for i in range(len(head)):
+            if self.server.stop_event.wait(route.slow_head):
+                return
+            self.wfile.write(head[i:i + 1])
+            self.wfile.flush()
+        self.wfile.write(route.body)
+        entry["finished"] = time.time()
+
+    def _endless(self, route, entry):
+        self.send_response(route.status)
+        self.send_header("Content-Type", route.content_type)
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        zeros = bytes(65536)
+        started, sent = time.time(), 0
+        chunk = route.body
+        while time.time() - started < ENDLESS_LIMIT and not self.server.stop_event.is_set():
+            self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
+            sent += len(chunk)
+            entry["sent"] = sent
+            chunk = zeros
+
+    def _answer(self, route, entry):
         self.send_response(route.status)
         self.send_header("Content-Type", route.content_type)
         for name, value in route.headers.items():
@@ -60,18 +104,18 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if route.stall_after is not None:
             body = body[:route.stall_after]
         piece = route.piece or max(len(body), 1)
-        try:
-            for start in range(0, len(body), piece):
-                if route.delay:
-                    time.sleep(route.delay)
-                self.wfile.write(body[start:start + piece])
-                self.wfile.flush()
-            entry["finished"] = time.time()  # the last byte was handed to the socket
-            if route.stall_after is not None:
-                server.stop_event.wait(600)
-        except (BrokenPipeError, ConnectionResetError):
-            pass
-        self.close_connection = True
+        if route.trickle_after is not None:
+            self.wfile.write(body[:route.trickle_after])
+            self.wfile.flush()
+            body, piece = body[route.trickle_after:], 1
+        for start in range(0, len(body), piece):
+            if route.delay and self.server.stop_event.wait(route.delay):
+                return
+            self.wfile.write(body[start:start + piece])
+            self.wfile.flush()
+        entry["finished"] = time.time()  # the last byte was handed to the socket
+        if route.stall_after is not None:
+            self.server.stop_event.wait(600)
 
 
 class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

@@ -20,6 +20,9 @@ ABORT_GRACE = harness.product_limit("ABORT_GRACE")
 MANIFEST_DEADLINE = harness.product_limit("MANIFEST_DEADLINE")
 RECEIVE_TIMEOUT = harness.product_limit("MANIFEST_TIMEOUT")
 MARGIN = 15  # Wine start-up, the request before the stall, the last look of the watchdog
+RATE_FLOOR = harness.product_limit("RATE_FLOOR")
+TRICKLE_START = 10 * 1024  # bytes sent at once before the trickle
+TRICKLE_EVERY = STALL_LIMIT / 3  # seconds between the trickle's bytes: far below the rate floor
 
 
 def setUpModule():
@@ -192,6 +195,58 @@ class FaultTest(E2ETest):
         foreign = harness.foreign_installer_bytes()
         self.run_fault("installer the system cannot start (PE for ARM64): host started again",
                        self.routes(installer=Route(foreign)), answer_prompt=True, setup_left=foreign, host_back=True)
+
+    def work_folder_bytes(self):
+        return sum(os.path.getsize(self.case.path(name)) for name in os.listdir(self.case.work)
+                   if name not in ("update.log", "update.log.1"))
+
+    def test_endless_content(self):
+        before = self.work_folder_bytes()
+        ceiling = harness.build_ceiling_mb("UPDATER_MAX_CONTENT_MB")
+        result = self.run_fault("endless content at full speed, no length (ceiling %d MiB)" % ceiling,
+                                self.routes(content=Route(swf_bytes(), endless=True), version="1.1.0.12181"))
+        self.assertEqual(OLD_SWF, read_bytes(self.case.path("mnMain.swf")))
+        self.assertIsNone(reg_query("swfUpdate"))
+        self.assertLessEqual(self.work_folder_bytes(), before)
+        self.assert_logged("download %s: too big, abandoned" % self.server.url("/m.swf"))
+        print("endless content ended after %.1f s" % result["elapsed"])
+
+    def test_endless_installer(self):
+        ceiling = harness.build_ceiling_mb("UPDATER_MAX_INSTALLER_MB")
+        self.run_fault("endless installer at full speed, no length (ceiling %d MiB)" % ceiling,
+                       self.routes(installer=Route(installer_bytes(), endless=True)), answer_prompt=True)
+        self.assert_logged("download %s: too big, abandoned" % self.server.url("/setup.exe"))
+
+    def test_installer_announced_above_the_ceiling(self):
+        ceiling = harness.build_ceiling_mb("UPDATER_MAX_INSTALLER_MB") * 1024 * 1024
+        data = installer_bytes(200000)
+        self.run_fault("installer announced 1 byte over the ceiling",
+                       self.routes(installer=Route(data, length=ceiling + 1, stall_after=100000)), answer_prompt=True,
+                       time_limit=20)
+        self.assert_logged("too big, abandoned: ", "%d announced" % (ceiling + 1))
+
+    def test_installer_trickles(self):
+        data = installer_bytes(TRICKLE_START + 1000)
+        self.run_fault("installer trickles after 10 KiB, a byte every %d s" % TRICKLE_EVERY,
+                       self.routes(installer=Route(data, trickle_after=TRICKLE_START, delay=TRICKLE_EVERY)),
+                       answer_prompt=True, time_limit=STALL_LIMIT + MARGIN)
+        self.assert_logged("too slow, abandoned: less than %d bytes in %d ms" % (RATE_FLOOR, STALL_LIMIT * 1000))
+
+    def test_content_trickles(self):
+        data = swf_bytes(size=TRICKLE_START + 1000)
+        self.run_fault("content trickles after 10 KiB, a byte every %d s" % TRICKLE_EVERY,
+                       self.routes(content=Route(data, trickle_after=TRICKLE_START, delay=TRICKLE_EVERY),
+                                   version="1.1.0.12181"), time_limit=STALL_LIMIT + MARGIN)
+        self.assertEqual(OLD_SWF, read_bytes(self.case.path("mnMain.swf")))
+        self.assertIsNone(reg_query("swfUpdate"))
+
+    def test_manifest_head_trickles(self):
+        body = manifest(url=self.server.url("/setup.exe"))
+        result = self.run_fault("manifest status line and headers a byte every 5 s",
+                                self.routes(Route(body, slow_head=5.0)),
+                                time_limit=MANIFEST_DEADLINE + ABORT_GRACE + MARGIN)
+        self.assert_logged("manifest: the request passed its deadline of %d ms" % (MANIFEST_DEADLINE * 1000))
+        print("headers trickled: the run ended after %.1f s" % result["elapsed"])
 
     def test_manifest_trickles(self):
         body = manifest(url=self.server.url("/setup.exe"))

@@ -3,6 +3,7 @@ import os
 import time
 import unittest
 
+import harness
 from harness import (UPDATER_EXE, Case, E2ETest, MANIFEST_PATH, installer_bytes, manifest, read_bytes, swf_bytes,
                      win_path, wintool, write_bytes, xdotool_key)
 from standin_server import Route

@@ -3,12 +3,10 @@ takes the system's proxy when the direct way gets no answer."""
 import os
 import signal
 import subprocess
-import time
 import unittest
 
 import harness
-from harness import (E2ETest, MANIFEST_PATH, SHIPPED_HOST, installer_bytes, manifest, read_bytes, reg, swf_bytes,
-                     write_bytes)
+from harness import E2ETest, MANIFEST_PATH, SHIPPED_HOST, installer_bytes, manifest, read_bytes, reg, swf_bytes
 from standin_server import Route
 
 SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"

@@ -4,7 +4,6 @@ make`. Each case also asks `updater-manifest check` for its verdict and holds
 it against what Updater.exe did."""
 import http.client
 import os
-import shutil
 import signal
 import subprocess
 import time

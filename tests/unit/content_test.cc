@@ -1,6 +1,7 @@
 #include <string>
 
 #include "content/content.h"
+#include "download/download.h"
 #include "updater_test.h"
 
 namespace {
@@ -138,6 +139,22 @@ TEST_F(ContentTest, FailedDownloadKeepsOldContentAndWritesNoRecord) {
        [](FakePlatform& f) {
          f.ServeDownload(kSwfUrl, kNewSwf);
          f.downloads[kSwfUrl].stallMs = 600000;
+       }},
+      {"trickles after the first 10 KiB",
+       [](FakePlatform& f) {
+         f.ServeDownload(kSwfUrl, kNewSwf + std::string(20000, '\0'));
+         f.downloads[kSwfUrl].progress = {{0, 0}, {10240, 0}, {10340, 0}, {10440, 0}, {10540, 0}, {10640, 0}};
+         f.downloads[kSwfUrl].msPerStep = 20000;
+       }},
+      {"endless body past the ceiling",
+       [](FakePlatform& f) {
+         f.ServeDownload(kSwfUrl, kNewSwf);
+         f.downloads[kSwfUrl].progress = {{65536, 0}, {kMaxContentBytes + 1, 0}, {kMaxContentBytes + 65536, 0}};
+       }},
+      {"no room on the volume",
+       [](FakePlatform& f) {
+         f.ServeDownload(kSwfUrl, kNewSwf);
+         f.freeBytes = 1024;
        }},
       {"old file cannot be replaced",
        [](FakePlatform& f) {

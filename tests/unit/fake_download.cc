@@ -18,22 +18,32 @@ Result DownloadToFile(const char* url, const char* path, void* callback) {
   bool first = true;
   if (status && !download.redirect.empty()) {
     std::wstring target(download.redirect.begin(), download.redirect.end());
-    if (status->OnProgress(0, 0, 6, target.c_str()) == static_cast<Result>(0x80004004L)) {  // BINDSTATUS_REDIRECTING
+    if (status->OnProgress(0, 0, 3, target.c_str()) == static_cast<Result>(0x80004004L)) {  // BINDSTATUS_REDIRECTING
       return static_cast<Result>(0x80004004L);
     }
   }
+  auto partial = [&](size_t bytes) {
+    if (!gFake->locked.count(path)) gFake->files[path] = download.bytes.substr(0, bytes);
+    return static_cast<Result>(0x80004004L);  // E_ABORT
+  };
   for (auto& step : download.progress) {
-    if (status) status->OnProgress(step.first, step.second, 0, nullptr);
+    if (download.msPerStep) {  // time passes before each report, and the watchdog looks
+      gFake->tick += download.msPerStep;
+      gFake->watchLooks = 1;
+      if (gFake->threadJob) gFake->threadJob(gFake->threadContext);
+      if (gFake->Called("AbortBinding")) return partial(step.first);
+    }
+    // As on Windows, E_ABORT from the callback ends the transfer.
+    if (status && status->OnProgress(step.first, step.second, 5, nullptr) == static_cast<Result>(0x80004004L)) {
+      return partial(step.first);
+    }
     if (first && gFake->duringDownload) gFake->duringDownload(url);  // mid-transfer
     if (first && download.stallMs) {
       // The server goes quiet: time passes with no report, and the watchdog looks once.
       gFake->tick += download.stallMs;
       gFake->watchLooks = 1;
       if (gFake->threadJob) gFake->threadJob(gFake->threadContext);
-      if (gFake->Called("AbortBinding")) {
-        if (!gFake->locked.count(path)) gFake->files[path] = download.bytes.substr(0, download.bytes.size() / 2);
-        return static_cast<Result>(0x80004004L);  // E_ABORT
-      }
+      if (gFake->Called("AbortBinding")) return partial(download.bytes.size() / 2);
     }
     first = false;
   }

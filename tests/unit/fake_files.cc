@@ -101,6 +101,11 @@ void CloseFile(File file) {
   gFake->openFiles.erase(file);
 }
 
+long long FreeDiskBytes(const char* folder) {
+  Record(std::string("FreeDiskBytes ") + folder);
+  return gFake->freeBytes;
+}
+
 long long PathFileSize(const char* path) {
   auto file = gFake->files.find(path);
   return file == gFake->files.end() ? -1 : static_cast<long long>(file->second.size());

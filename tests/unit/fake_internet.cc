@@ -31,6 +31,13 @@ Internet OpenUrlReload(Internet, const wchar_t* url, unsigned long timeoutMs) {
   }
   gFake->url = url;
   gFake->timeout = timeoutMs;
+  if (gFake->blocksPastDeadline) {  // the call returns only once the deadline's watch closed the session
+    gFake->tick += 30000;
+    gFake->watchLooks = 1;
+    if (gFake->threadJob) gFake->threadJob(gFake->threadContext);
+    gFake->lastError = 12017;  // ERROR_INTERNET_OPERATION_CANCELLED
+    return nullptr;
+  }
   bool opens = gFake->sessionViaProxy ? gFake->urlOpensViaProxy : gFake->urlOpens;
   if (!opens) gFake->lastError = gFake->urlError;
   return opens ? reinterpret_cast<Internet>(0x20) : nullptr;

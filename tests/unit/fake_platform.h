@@ -22,6 +22,7 @@ struct FakeDownload {
   bool writesFile = true;
   std::vector<std::pair<unsigned long, unsigned long>> progress;  // (progress, max)
   unsigned long stallMs = 0;  // silence after the first report, before the rest
+  unsigned long msPerStep = 0;  // time before each report, with a look of the watchdog
   std::string redirect;       // reported as a redirect before any data
 };
 
@@ -56,6 +57,7 @@ class FakePlatform {
   std::set<std::string> locked;  // cannot be opened, removed or replaced
   std::map<platform::File, std::string> openFiles;
   std::set<std::string> reparsePoints, foreignOwned;
+  long long freeBytes = 1ll << 40;  // room on the work folder's volume; -1 unknown
   bool failMakeDirectory = false;
   unsigned makeDirectoryError = 5;
   unsigned lastError = 0;
@@ -84,6 +86,7 @@ class FakePlatform {
   std::wstring agent, url;
   unsigned long timeout = 0;
   unsigned long msPerRead = 0;  // time each read takes
+  bool blocksPastDeadline = false;  // the request blocks until its deadline closes the session
 
   // urlmon.
   std::map<std::string, FakeDownload> downloads;

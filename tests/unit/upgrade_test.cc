@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 
 #include "download/download.h"
@@ -109,7 +110,7 @@ struct ProgressCase {
 
 TEST_F(UpgradeTest, ProgressDrivesTheBar) {
   ShowProgressWindow();
-  DownLoadDelegate delegate(gRunState.progressWindow);
+  DownLoadDelegate delegate(gRunState.progressWindow, kMaxInstallerBytes, nullptr);
   const ProgressCase steps[] = {{0, 0}, {1000, 3000000}, {3000000, 3000000}};
   for (const ProgressCase& step : steps) {
     EXPECT_EQ(S_OK, delegate.OnProgress(step.progress, step.max, 5, nullptr));
@@ -126,7 +127,7 @@ TEST_F(UpgradeTest, ProgressDrivesTheBar) {
 }
 
 TEST_F(UpgradeTest, DelegateAnswersOnlyWhatTheDownloadNeeds) {
-  DownLoadDelegate delegate(nullptr);
+  DownLoadDelegate delegate(nullptr, kMaxInstallerBytes, nullptr);
   IBindStatusCallback* callback = &delegate;
   GUID iid = {};
   void* object = nullptr;
@@ -199,23 +200,57 @@ TEST_F(UpgradeTest, InstallerMustArriveWholeAndRunnable) {
 TEST_F(UpgradeTest, WatchdogVerdicts) {
   struct VerdictCase {
     const char* name;
-    unsigned long now, lastLife;
-    int abortable, aborted;
+    unsigned long now, lastGain;
+    int abandoned, abortable, aborted;
     unsigned long abortedAt;
     WatchVerdict verdict;
   };
   const VerdictCase cases[] = {
-      {"receiving", 70000, 69000, 1, 0, 0, kKeepWaiting},
-      {"quiet below the limit", 70000, 70000 - kStallLimitMs + 1, 1, 0, 0, kKeepWaiting},
-      {"stalled", 70000, 70000 - kStallLimitMs, 1, 0, 0, kAbortTransfer},
-      {"stalled before any report", 70000, 70000 - kStallLimitMs, 0, 0, 0, kEndProcess},
-      {"stalled across the tick wrap", 100, 0xFFFFFFFFul - kStallLimitMs + 101, 1, 0, 0, kAbortTransfer},
-      {"aborted, waiting for the call", 80000, 10000, 1, 1, 75000, kKeepWaiting},
-      {"abort did not end the call", 80000, 10000, 1, 1, 80000 - kAbortGraceMs, kEndProcess},
+      {"receiving", 70000, 69000, 0, 1, 0, 0, kKeepWaiting},
+      {"below the floor, within the limit", 70000, 70000 - kStallLimitMs + 1, 0, 1, 0, 0, kKeepWaiting},
+      {"below the floor for the limit", 70000, 70000 - kStallLimitMs, 0, 1, 0, 0, kAbortTransfer},
+      {"stalled before any report", 70000, 70000 - kStallLimitMs, 0, 0, 0, 0, kEndProcess},
+      {"stalled across the tick wrap", 100, 0xFFFFFFFFul - kStallLimitMs + 101, 0, 1, 0, 0, kAbortTransfer},
+      {"a report landed after the clock was read", 70000, 70016, 0, 1, 0, 0, kKeepWaiting},
+      {"a first report landed after the clock was read", 70000, 70016, 0, 0, 0, 0, kKeepWaiting},
+      {"given up by its callback", 70000, 69990, 1, 1, 0, 0, kAbortTransfer},
+      {"aborted, waiting for the call", 80000, 10000, 0, 1, 1, 75000, kKeepWaiting},
+      {"aborted, clock read before the abort time", 80000, 10000, 0, 1, 1, 80016, kKeepWaiting},
+      {"abort did not end the call", 80000, 10000, 0, 1, 1, 80000 - kAbortGraceMs, kEndProcess},
   };
   for (const VerdictCase& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.verdict, JudgeTransfer(c.now, c.lastLife, c.abortable, c.aborted, c.abortedAt));
+    EXPECT_EQ(c.verdict, JudgeTransfer(c.now, c.lastGain, c.abandoned, c.abortable, c.aborted, c.abortedAt));
+  }
+}
+
+TEST_F(UpgradeTest, DownloadsGiveUpAtTheirBounds) {
+  const unsigned long kCeiling = 4 * 1024 * 1024;
+  struct BoundCase {
+    const char* name;
+    std::vector<std::pair<unsigned long, unsigned long>> reports;  // (progress, max)
+    long long freeBytes;
+    Abandoned abandoned;
+  };
+  const BoundCase cases[] = {
+      {"within every bound", {{0, 0}, {4096, kCeiling}, {kCeiling, kCeiling}}, 1ll << 40, kNotAbandoned},
+      {"announced above the ceiling", {{0, 0}, {0, kCeiling + 1}}, 1ll << 40, kTooBig},
+      {"no length, grows past the ceiling", {{4096, 0}, {kCeiling + 1, 0}}, 1ll << 40, kTooBig},
+      {"grows past its announced length", {{1000, 2000}, {2001, 2000}}, 1ll << 40, kPastAnnounced},
+      {"no room for length and reserve", {{0, 0}, {0, 1000000}}, 1000000 + kDiskReserveBytes - 1, kNoRoom},
+      {"just room for length and reserve", {{0, 0}, {1000000, 1000000}}, 1000000 + kDiskReserveBytes, kNotAbandoned},
+      {"room unknown", {{0, 0}, {1000000, 1000000}}, -1, kNotAbandoned},
+  };
+  for (const BoundCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    NextCase();
+    fake.freeBytes = c.freeBytes;
+    DownLoadDelegate delegate(nullptr, kCeiling, "C:\\Temp\\kelvaport\\");
+    HRESULT last = S_OK;
+    for (auto& report : c.reports) last = delegate.OnProgress(report.first, report.second, 5, nullptr);
+    EXPECT_EQ(c.abandoned, delegate.abandoned);
+    EXPECT_EQ(c.abandoned == kNotAbandoned ? S_OK : E_ABORT, last);
+    EXPECT_GE(1, std::count(fake.calls.begin(), fake.calls.end(), "FreeDiskBytes C:\\Temp\\kelvaport\\"));
   }
 }
 
