@@ -4,6 +4,7 @@
 
 #include "download/watchdog.h"
 #include "shared/log.h"
+#include "shared/work_paths.h"
 
 // OnProgress drives the bar, feeds the watchdog and refuses redirects off the
 // web; OnStartBinding keeps the binding so that the watchdog can abort it;
@@ -62,6 +63,11 @@ Abandoned DownLoadDelegate::Judge(unsigned long progress, unsigned long progress
 
 HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
                                                        LPCWSTR statusText) {
+  // The platform writes the body to a cache file first; an abandoned one is
+  // never committed to the cache, so only its name finds it again.
+  if (statusCode == kBindStatusCacheFile && statusText && !cacheFile[0]) {
+    NarrowSystemPath(statusText, cacheFile, sizeof cacheFile);
+  }
   if (abandoned) return E_ABORT;
   Abandoned verdict = statusCode == kBindStatusRedirecting && (!statusText || !IsWebTarget(statusText))
                           ? kRedirectedOffWeb
@@ -106,9 +112,6 @@ int StartsWithSignature(platform::File file, const FileSignature& signature) {
 
 }  // namespace
 
-namespace {
-
-// Which bound ended a transfer, with its figures.
 void LogAbandoned(const char* url, const DownLoadDelegate& d) {
   switch (d.abandoned) {
     case kRedirectedOffWeb:
@@ -118,15 +121,19 @@ void LogAbandoned(const char* url, const DownLoadDelegate& d) {
       Log("download %s: too big, abandoned: %lu bytes received, %lu announced, holds at most %lu", url,
           d.lastProgress, d.largestMax, d.ceiling);
       break;
+    case kTooBigOnDisk:
+      Log("download %s: too big, abandoned: the volume lost %.0f bytes during the transfer, more than twice the "
+          "%lu it may hold; %lu bytes reported", url, static_cast<double>(d.volumeSpent), d.ceiling, d.lastProgress);
+      break;
     case kPastAnnounced:
       Log("download %s: past its announced length, abandoned: %lu bytes received, %lu announced", url,
           d.lastProgress, d.largestMax);
       break;
     case kNoRoom:
       Log("download %s: no room, abandoned: %.0f bytes free on the volume, %.0f needed (%lu announced and the "
-          "reserve)", url, static_cast<double>(d.roomFree),
-          static_cast<double>(d.largestMax > d.lastProgress ? d.largestMax : d.lastProgress) + kDiskReserveBytes,
-          d.largestMax);
+          "reserve of %.0f)", url, static_cast<double>(d.roomFree),
+          static_cast<double>(d.largestMax) + static_cast<double>(kDiskReserveBytes), d.largestMax,
+          static_cast<double>(kDiskReserveBytes));
       break;
     default:
       if (d.lastProgress == 0) {
@@ -137,8 +144,6 @@ void LogAbandoned(const char* url, const DownLoadDelegate& d) {
       }
   }
 }
-
-}  // namespace
 
 platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate* delegate,
                              const FileSignature& signature) {
@@ -157,6 +162,7 @@ platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate
   if (delegate->stalled || delegate->abandoned) {
     LogAbandoned(url, *delegate);
     platform::RemoveFile(path);
+    if (delegate->cacheFile[0]) platform::RemoveFile(delegate->cacheFile);
     return nullptr;
   }
   // One handle from here on: what is checked is what the caller gets, and

@@ -11,6 +11,7 @@
 
 const int kProgressBarId = UPDATER_PROGRESS_BAR;
 const unsigned long kBindStatusRedirecting = 3;  // BINDSTATUS_REDIRECTING
+const unsigned long kBindStatusCacheFile = 14;   // BINDSTATUS_CACHEFILENAMEAVAILABLE
 const unsigned long kBindGetNewestVersion = 0x10;  // BINDF_GETNEWESTVERSION
 const unsigned long kBindNoWriteCache = 0x20;  // BINDF_NOWRITECACHE
 
@@ -27,7 +28,7 @@ const unsigned long kRateFloorBytes = UPDATER_RATE_FLOOR_BYTES;
 const unsigned long long kDiskReserveBytes = UPDATER_DISK_RESERVE_BYTES;
 
 // Why a download was given up before its end.
-enum Abandoned { kNotAbandoned, kTooBig, kPastAnnounced, kNoRoom, kRedirectedOffWeb };
+enum Abandoned { kNotAbandoned, kTooBig, kTooBigOnDisk, kPastAnnounced, kNoRoom, kRedirectedOffWeb };
 
 // Status callback of a download: drives the progress bar of `window` (which
 // may be null), remembers the sizes the platform reported, and gives the
@@ -59,7 +60,9 @@ class DownLoadDelegate : public IBindStatusCallback {
   unsigned long lastProgress = 0;  // bytes received at the last notification
   unsigned long largestMax = 0;    // largest total the server announced
   unsigned long gainedBytes = 0;   // bytes at the last time the rate floor was met
-  long long roomFree = -1;         // free bytes on the volume when the length was announced (-1 unknown)
+  long long roomFree = -1;         // free bytes on the volume when room ran short (-1 unknown)
+  volatile long long volumeSpent = 0;  // bytes the volume lost during a transfer too big for it
+  char cacheFile[platform::kMaxPath] = {};  // the platform's own copy, as it named it (empty: none named)
   int roomChecked = 0;
 
   // Shared with the download's watchdog thread (see watchdog.h).
@@ -72,6 +75,9 @@ class DownLoadDelegate : public IBindStatusCallback {
  private:
   Abandoned Judge(unsigned long progress, unsigned long progressMax);
 };
+
+// Logs which bound ended a transfer, with its figures.
+void LogAbandoned(const char* url, const DownLoadDelegate& delegate);
 
 // A signature a downloaded file must begin with.
 struct FileSignature {

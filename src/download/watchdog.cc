@@ -27,8 +27,9 @@ WatchVerdict JudgeTransfer(unsigned long now, unsigned long lastGain, int abando
 namespace {
 
 // The watch thread touches only the delegate's watch fields (read: lastGain,
-// progressSeen, abandoned, binding; written: stalled), the binding's Abort, and at the
-// very end the download's file, its cache entry and the log (the main thread
+// progressSeen, binding, folder, ceiling; written: stalled, and abandoned with
+// its figure while it is still unset), the binding's Abort, and at the
+// very end the download's file, its cache entry and file, and the log (the main thread
 // waits inside the download call then) before the process ends.
 void WatchLoop(void* context) {
   TransferWatchdog* watchdog = static_cast<TransferWatchdog*>(context);
@@ -40,6 +41,7 @@ void WatchLoop(void* context) {
 TransferWatchdog::TransferWatchdog(DownLoadDelegate* delegate, const char* url, const char* path)
     : delegate_(delegate), url_(url), path_(path), stop_(platform::NewEvent()), thread_(nullptr) {
   delegate_->lastGain = platform::TickCount();
+  roomAtStart_ = delegate_->folder ? platform::FreeDiskBytes(delegate_->folder) : -1;
   if (stop_) thread_ = platform::StartThread(WatchLoop, this);
 }
 
@@ -51,8 +53,31 @@ TransferWatchdog::~TransferWatchdog() {
   if (stop_) platform::CloseEvent(stop_);
 }
 
+// The platform may write a body it reports nothing of (Wine, for a chunked
+// one without a length): the volume shows what it takes. Besides the file, a
+// transfer may hold one more copy of it in the internet cache.
+Abandoned TransferWatchdog::JudgeVolume() {
+  if (roomAtStart_ < 0) return kNotAbandoned;
+  long long room = platform::FreeDiskBytes(delegate_->folder);
+  if (room < 0) return kNotAbandoned;
+  long long spent = roomAtStart_ - room;
+  if (spent > 2 * static_cast<long long>(delegate_->ceiling) + static_cast<long long>(kDiskReserveBytes)) {
+    delegate_->volumeSpent = spent;
+    return kTooBigOnDisk;
+  }
+  if (room < static_cast<long long>(kDiskReserveBytes) && spent > 0) {
+    delegate_->roomFree = room;
+    return kNoRoom;
+  }
+  return kNotAbandoned;
+}
+
 void TransferWatchdog::Watch() {
   while (!platform::WaitEvent(stop_, kWatchIntervalMs)) {
+    if (delegate_->abandoned == kNotAbandoned) {
+      Abandoned onDisk = JudgeVolume();
+      if (onDisk != kNotAbandoned) delegate_->abandoned = onDisk;
+    }
     // The time first, the clock last: a report landing in between makes the
     // time newer than the clock, never a stall, and is already marked seen.
     unsigned long lastGain = delegate_->lastGain;
@@ -71,7 +96,9 @@ void TransferWatchdog::Watch() {
       if (!abandoned) delegate_->stalled = 1;
       platform::RemoveFile(path_);
       platform::DeleteCacheEntry(url_);
-      Log("download %s: given up, could not be aborted, the run ends here", url_);
+      if (delegate_->cacheFile[0]) platform::RemoveFile(delegate_->cacheFile);
+      LogAbandoned(url_, *delegate_);
+      Log("download %s: could not be aborted, the run ends here", url_);
       FlushRunLog();  // the main thread waits inside the download call
       platform::EndProcessNow();
       return;  // only where the platform could not end it

@@ -4,6 +4,7 @@
 // thread of its own.
 #pragma once
 
+#include "download/download.h"
 #include "shared/limits.h"
 
 // A transfer that gains less than kRateFloorBytes within this long is
@@ -27,8 +28,6 @@ enum WatchVerdict { kKeepWaiting, kAbortTransfer, kEndProcess };
 WatchVerdict JudgeTransfer(unsigned long now, unsigned long lastGain, int abandoned, int abortable, int aborted,
                            unsigned long abortedAt);
 
-class DownLoadDelegate;
-
 // Watches one download call from start to return.
 class TransferWatchdog {
  public:
@@ -40,11 +39,14 @@ class TransferWatchdog {
   void Watch();
 
  private:
+  Abandoned JudgeVolume();
+
   DownLoadDelegate* delegate_;
   const char* url_;
   const char* path_;
   void* stop_;    // platform::Event
   void* thread_;  // platform::Thread
+  long long roomAtStart_ = -1;  // free bytes on the target's volume when the transfer began
   int aborted_ = 0;
   unsigned long abortedAt_ = 0;
 };

@@ -33,6 +33,7 @@ int Deadline::Stop() {
 void Deadline::Watch() {
   if (platform::WaitEvent(stop_, milliseconds_)) return;
   expired_ = 1;
+  Log("%s: the request passed its deadline of %lu ms and is closed", what_, milliseconds_);
   expire_(context_);
   if (platform::WaitEvent(stop_, kDeadlineGraceMs)) return;
   Log("%s: still blocked %lu ms after its deadline, the run ends here", what_, kDeadlineGraceMs);

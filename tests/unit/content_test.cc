@@ -2,6 +2,7 @@
 
 #include "content/content.h"
 #include "download/download.h"
+#include "download/watchdog.h"
 #include "updater_test.h"
 
 namespace {
@@ -150,6 +151,13 @@ TEST_F(ContentTest, FailedDownloadKeepsOldContentAndWritesNoRecord) {
        [](FakePlatform& f) {
          f.ServeDownload(kSwfUrl, kNewSwf);
          f.downloads[kSwfUrl].progress = {{65536, 0}, {kMaxContentBytes + 1, 0}, {kMaxContentBytes + 65536, 0}};
+       }},
+      {"endless body the platform reports nothing of",
+       [](FakePlatform& f) {
+         f.ServeDownload(kSwfUrl, kNewSwf);
+         f.downloads[kSwfUrl].progress = {{0, 0}, {0, 0}, {0, 0}};
+         f.downloads[kSwfUrl].msPerStep = kWatchIntervalMs;
+         f.duringDownload = [&f](const std::string&) { f.freeBytes -= 3ll * kMaxContentBytes; };
        }},
       {"no room on the volume",
        [](FakePlatform& f) {
