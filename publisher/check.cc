@@ -20,7 +20,8 @@ const char kCheckHelp[] =
     "Warnings (one line each, \"warning: ...\") name the pitfalls of the updater's exact rules.\n"
     "With --pin (a signer pin, as UPDATER_TRUSTED_SIGNERS takes it; repeatable), MANIFEST.p7s is checked by the\n"
     "rules of a build that requires signed releases: a detached PKCS #7 signature over the exact bytes, no\n"
-    "signed attributes, a pinned signer key, and a <sha256> (and with content a <swf-sha256>) present.\n"
+    "signed attributes, a pinned signer key, and a <sha256> (and with content a <swf-sha256>) present; and an\n"
+    "--installed version is offered only when the version is also newer as four numbers.\n"
     "--installer FILE and --content FILE are held against <sha256> and <swf-sha256>.\n"
     "Exit status: 0 no errors (warnings allowed), 1 the manifest has errors, 2 usage error.\n";
 
@@ -110,6 +111,10 @@ void PrintVerdicts(const CheckContext& c) {
   for (const std::string& v : c.options->installed) {
     if (!m.installerUrl[0]) {
       printf("installed %s: not offered (no installer address)\n", v.c_str());
+    } else if (VersionIsNewer(m.version, v.c_str()) && !c.options->pins.empty() &&
+               !VersionIsNewerAsNumbers(m.version, v.c_str())) {
+      printf("installed %s: not offered by signed builds (%s sorts after it as text, but is not newer as four "
+             "numbers)\n", v.c_str(), Quote(m.version).c_str());
     } else if (VersionIsNewer(m.version, v.c_str())) {
       printf("installed %s: offered, %s (%s sorts after it as text)\n", v.c_str(), m.forced ? "forced" : "optional",
              Quote(m.version).c_str());

@@ -2,6 +2,7 @@
 #include <ctype.h>
 #include <string.h>
 
+#include "manifest/manifest.h"
 #include "publisher.h"
 
 const char kStampFormat[] = "YYYY-MM-DD|HH:MM:SS";
@@ -9,21 +10,7 @@ const char* const kSwfSignatures[3] = {"FWS", "CWS", "ZWS"};
 
 std::string Quote(const char* text) { return std::string("\"") + text + "\""; }
 
-bool ParseVersion(const char* text, unsigned parts[4]) {
-  const char* c = text;
-  for (int i = 0; i < 4; ++i) {
-    if (!isdigit(static_cast<unsigned char>(*c))) return false;
-    unsigned long value = 0;
-    for (int digits = 0; isdigit(static_cast<unsigned char>(*c)); ++c, ++digits) {
-      if (digits >= 5) return false;
-      value = value * 10 + static_cast<unsigned long>(*c - '0');
-    }
-    if (value > 65535) return false;
-    parts[i] = static_cast<unsigned>(value);
-    if (i < 3 && *c++ != '.') return false;
-  }
-  return *c == '\0';
-}
+bool ParseVersion(const char* text, unsigned parts[4]) { return ParseVersionNumbers(text, parts) != 0; }
 
 bool IsStamp(const char* text) {
   if (strlen(text) != sizeof kStampFormat - 1) return false;

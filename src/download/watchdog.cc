@@ -27,7 +27,7 @@ WatchVerdict JudgeTransfer(unsigned long now, unsigned long lastGain, int abando
 namespace {
 
 // The watch thread touches only the delegate's watch fields (read: lastGain,
-// progressSeen, binding, folder, ceiling; written: stalled, and abandoned with
+// progressSeen, binding, folder, ceiling, largestMax; written: stalled, and abandoned with
 // its figure while it is still unset), the binding's Abort, and at the
 // very end the download's file, its cache entry and file, and the log (the main thread
 // waits inside the download call then) before the process ends.
@@ -56,8 +56,10 @@ TransferWatchdog::~TransferWatchdog() {
 // The platform may write a body it reports nothing of (Wine, for a chunked
 // one without a length): the volume shows what it takes. Besides the file, a
 // transfer may hold one more copy of it in the internet cache.
+// Only for a transfer of unknown length: one that announced its length is
+// held to it by its reports, and other programs' writes never count against it.
 Abandoned TransferWatchdog::JudgeVolume() {
-  if (roomAtStart_ < 0) return kNotAbandoned;
+  if (roomAtStart_ < 0 || delegate_->largestMax > 0) return kNotAbandoned;
   long long room = platform::FreeDiskBytes(delegate_->folder);
   if (room < 0) return kNotAbandoned;
   long long spent = roomAtStart_ - room;

@@ -47,9 +47,17 @@ int FetchManifest();
 int VersionIsNewer(const char* offered, const char* installed);
 // 1 when the announced content date sorts after the stored stamp.
 int StampIsNewer(const char* announced, const char* stored);
+// "a.b.c.d": four decimal numbers of at most five digits, each at most 65535,
+// and nothing else. 1 when `text` is one, with its parts.
+int ParseVersionNumbers(const char* text, unsigned parts[4]);
+// 1 when both are four numbers and `offered` is newer, compared part by part.
+int VersionIsNewerAsNumbers(const char* offered, const char* installed);
 
 // The fixed file version of `path` as "a.b.c.d"; 0 (and empty) when unknown.
 int FileVersionText(const char* path, char* text, size_t capacity);
 
-// 1 when the manifest's version text sorts after the installed file version.
+// 1 when the manifest's version text sorts after the installed file version;
+// in builds that require signed releases, only when it is also newer as four
+// numbers (a genuine old release replayed must never be offered). The log
+// says which rule refused.
 int IsNewerThanInstalled();

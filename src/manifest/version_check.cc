@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "shared/log.h"
 #include "shared/work_paths.h"
+#include "trust/trust.h"
 
 int FileVersionText(const char* path, char* text, size_t capacity) {
   text[0] = '\0';
@@ -31,5 +32,15 @@ int IsNewerThanInstalled() {
     return 0;
   }
   Log("installed: %s", installed);
-  return VersionIsNewer(gManifest.version, installed);
+  if (!VersionIsNewer(gManifest.version, installed)) {
+    Log("version: not newer than installed as text");
+    return 0;
+  }
+  if (gSignedManifest && !VersionIsNewerAsNumbers(gManifest.version, installed)) {
+    unsigned parts[4];
+    Log("version: newer as text, but %s; signed releases offer only a newer version as numbers",
+        ParseVersionNumbers(gManifest.version, parts) ? "not newer as numbers" : "not four numbers");
+    return 0;
+  }
+  return 1;
 }

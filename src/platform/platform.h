@@ -66,11 +66,16 @@ unsigned long ShortPathName(const wchar_t* path, wchar_t* buffer, unsigned long 
 // there (set even when the text does not fit).
 int NarrowToAnsi(const wchar_t* text, char* buffer, unsigned long capacity, int* lossy);
 int MakeDirectory(const char* path);  // one level, default security
-// 1 when the path exists and is a reparse point (a junction or symbolic link).
-int IsReparsePoint(const char* path);
-// 1 when the path's owner is the user running this program, SYSTEM or the
-// Administrators group.
-int OwnedByUserOrSystem(const char* path);
+// Opens a folder itself, shared for reading and writing but not for delete:
+// while the handle is open, nobody can rename, replace or remove the folder.
+// A reparse point is opened as itself, not followed. Null on failure.
+File OpenFolder(const char* path);
+// 1 when the open folder is a reparse point (a junction or symbolic link).
+int FolderIsReparsePoint(File folder);
+// Who owns the open folder at `path`: 1 the user running this program, SYSTEM
+// or the Administrators group; 0 anybody else; -1 its volume keeps no owners
+// (FAT) or the owner cannot be read.
+int FolderOwnerTrusted(File folder, const char* path);
 unsigned LastError();
 int RemoveFile(const char* path);
 // Replaces `to` with `from` in one step (MOVEFILE_REPLACE_EXISTING).
@@ -135,8 +140,9 @@ Internet OpenSession(const wchar_t* agent, int viaProxy);
 int SystemHasProxy();
 // GET of `url` from the server, never from or into the cache
 // (INTERNET_FLAG_RELOAD, INTERNET_FLAG_NO_CACHE_WRITE),
-// never with the user's logon (INTERNET_FLAG_NO_AUTH), with connect, send and
-// receive timeouts in milliseconds.
+// never with the user's logon (INTERNET_FLAG_NO_AUTH) or cookies, neither sent
+// nor stored (INTERNET_FLAG_NO_COOKIES), with connect, send and receive
+// timeouts in milliseconds.
 Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeoutMs);
 // HTTP_QUERY_CONTENT_LENGTH as text; `byteCapacity` is the room in bytes.
 int QueryContentLength(Internet request, wchar_t* text, unsigned long byteCapacity);

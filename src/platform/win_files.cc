@@ -1,6 +1,8 @@
 // Files and folders: kernel32 and the owner check of advapi32.
 #include "platform/win_internal.h"
 
+#include <aclapi.h>
+
 namespace platform {
 
 unsigned long ModuleFileName(wchar_t* buffer, unsigned long capacity) {
@@ -30,18 +32,30 @@ int MakeDirectory(const char* path) { return ::CreateDirectoryA(path, nullptr) !
 
 unsigned LastError() { return ::GetLastError(); }
 
-int IsReparsePoint(const char* path) {
-  DWORD attributes = ::GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+File OpenFolder(const char* path) {
+  HANDLE folder = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  return folder == INVALID_HANDLE_VALUE ? nullptr : folder;
 }
 
-int OwnedByUserOrSystem(const char* path) {
-  BYTE descriptor[1024];
-  DWORD needed = 0;
-  if (!::GetFileSecurityA(path, OWNER_SECURITY_INFORMATION, descriptor, sizeof descriptor, &needed)) return 0;
-  PSID owner = nullptr;
-  BOOL defaulted = FALSE;
-  if (!::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner) return 0;
+int FolderIsReparsePoint(File folder) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!::GetFileInformationByHandle(folder, &information)) return 1;  // unknown: not to be trusted
+  return (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+namespace {
+
+// 1 when the volume that holds `path` keeps owners and access lists.
+int VolumeKeepsOwners(const char* path) {
+  char root[MAX_PATH];
+  DWORD flags = 0;
+  if (!::GetVolumePathNameA(path, root, MAX_PATH)) return 1;
+  if (!::GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return 1;
+  return (flags & FS_PERSISTENT_ACLS) != 0;
+}
+
+int IsUserOrSystem(PSID owner) {
   BYTE known[SECURITY_MAX_SID_SIZE];
   static const WELL_KNOWN_SID_TYPE kTrusted[] = {WinLocalSystemSid, WinBuiltinAdministratorsSid};
   for (WELL_KNOWN_SID_TYPE type : kTrusted) {
@@ -56,6 +70,21 @@ int OwnedByUserOrSystem(const char* path) {
              ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
   ::CloseHandle(token);
   return mine;
+}
+
+}  // namespace
+
+int FolderOwnerTrusted(File folder, const char* path) {
+  if (!VolumeKeepsOwners(path)) return -1;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+    return -1;
+  }
+  int trusted = owner && IsUserOrSystem(owner);
+  ::LocalFree(descriptor);
+  return trusted;
 }
 
 int RemoveFile(const char* path) { return ::DeleteFileA(path) != FALSE; }

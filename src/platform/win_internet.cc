@@ -61,7 +61,8 @@ Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeo
   const wchar_t* acceptTypes[] = {L"*/*", nullptr};
   HINTERNET request = ::HttpOpenRequestW(connection, L"GET", path, /*lpszVersion=*/nullptr, /*lpszReferrer=*/nullptr,
                                          acceptTypes,
-                                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTH,
+                                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTH |
+                                             INTERNET_FLAG_NO_COOKIES,
                                          /*dwContext=*/0);
   if (request) {
     DWORD timeout = timeoutMs;

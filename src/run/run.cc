@@ -17,8 +17,9 @@ int RunSteps() {
   StartRunLog();
   char ownVersion[64];
   FileVersionText(gWorkPaths.updaterPath, ownVersion, sizeof ownVersion);
-  Log("start: Updater.exe %s, work folder %s%s", ownVersion, gWorkPaths.workDir,
-      gWorkPaths.shortNameUsed ? " (a folder goes by its short name)" : "");
+  Log("start: Updater.exe %s, work folder %s%s%s", ownVersion, gWorkPaths.workDir,
+      gWorkPaths.shortNameUsed ? " (a folder goes by its short name)" : "",
+      gWorkPaths.ownerUnknown ? " (its volume keeps no owners: accepted unjudged)" : "");
   int upgradeOffered = FetchManifest();
   RefreshContentIfNeeded();  // whether or not an upgrade is offered
   if (!upgradeOffered) return 1;
@@ -52,6 +53,7 @@ int RunUpdate(platform::Instance instance) {
   int answer = RunSteps();
   Log("end after %lu ms", platform::TickCount() - started);
   FlushRunLog();
+  ReleaseWorkFolder();
   platform::ReleaseNamedMutex(running);
   return answer;
 }

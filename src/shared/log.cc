@@ -44,12 +44,29 @@ void Log(const char* format, ...) {
   int length = snprintf(line, sizeof line, "%04d-%02d-%02d %02d:%02d:%02d ", now.year, now.month, now.day, now.hour,
                         now.minute, now.second);
   if (length < 0 || length >= static_cast<int>(sizeof line)) return;
-  const size_t room = sizeof line - 2;  // the line end always fits
+  char event[sizeof line];
   va_list arguments;
   va_start(arguments, format);
-  int written = FormatText(line + length, room - length, format, arguments);
+  FormatText(event, sizeof event, format, arguments);
   va_end(arguments);
-  size_t end = written < 0 || static_cast<size_t>(written) >= room - length ? room - 1 : length + written;
+  event[sizeof event - 1] = '\0';  // a cut text is left unterminated by msvcrt
+  // One event, one line: a control byte from outside (a manifest value, a
+  // header) is written as \xNN, so that nothing it holds can start a line.
+  static const char kHex[] = "0123456789ABCDEF";
+  const size_t room = sizeof line - 2;  // the line end always fits
+  size_t end = static_cast<size_t>(length);
+  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(event); *c; ++c) {
+    bool control = *c < 0x20 || *c == 0x7F;
+    if (end + (control ? 4 : 1) > room) break;
+    if (control) {
+      line[end++] = '\\';
+      line[end++] = 'x';
+      line[end++] = kHex[*c >> 4];
+      line[end++] = kHex[*c & 0xF];
+    } else {
+      line[end++] = static_cast<char>(*c);
+    }
+  }
   line[end] = '\r';
   line[end + 1] = '\n';
   size_t size = end + 2;  // at most sizeof line, far below kLogPending

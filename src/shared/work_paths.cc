@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "outside/outside.h"
+#include "shared/run_state.h"
 #include "shared/text.h"
 
 WorkPaths gWorkPaths;
@@ -75,20 +76,30 @@ int PrepareWorkPaths() {
   unsigned long tempLength = platform::TempDirectory(wide, platform::kMaxPath);
   int placed = tempLength > 0 && tempLength < platform::kMaxPath && NarrowSystemPath(wide, tempDir, sizeof tempDir) &&
                UseWorkDir(tempDir, outside::kWorkDirName);
-  int besideProgram = 0;
-  if (!placed && ownDir[0]) placed = besideProgram = UseWorkDir(ownDir, outside::kFallbackWorkDirName);
+  if (!placed && ownDir[0]) placed = UseWorkDir(ownDir, outside::kFallbackWorkDirName);
   if (!placed) return ReportFailure(kErrorFilenameTooLong);
   JoinText(gWorkPaths.installerPath, sizeof gWorkPaths.installerPath, gWorkPaths.workDir, outside::kInstallerName);
 
-  if (platform::MakeDirectory(gWorkPaths.workDir)) return 1;
-  unsigned error = platform::LastError();
-  if (error != platform::kErrorAlreadyExists) return ReportFailure(error);
-  // A folder that leads elsewhere, or one beside the program that somebody
-  // else made, is not ours to download into and start from.
-  if (platform::IsReparsePoint(gWorkPaths.workDir) ||
-      (besideProgram && !platform::OwnedByUserOrSystem(gWorkPaths.workDir))) {
+  int created = platform::MakeDirectory(gWorkPaths.workDir);
+  if (!created && platform::LastError() != platform::kErrorAlreadyExists) return ReportFailure(platform::LastError());
+  // Held from its checks to the end of the run: the folder that was checked is
+  // the one the run uses, never one put in its place.
+  platform::File folder = platform::OpenFolder(gWorkPaths.workDir);
+  if (!folder) return ReportFailure(platform::LastError());
+  // A folder that leads elsewhere, or one somebody else made, is not ours to
+  // download into and start from. One this run made is the user's.
+  int owner = created ? 1 : platform::FolderOwnerTrusted(folder, gWorkPaths.workDir);
+  if (platform::FolderIsReparsePoint(folder) || owner == 0) {
+    platform::CloseFile(folder);
     return ReportFailure(kErrorBorrowedFolder);
   }
-  platform::RemoveFile(gWorkPaths.installerPath);  // a missing file is no error
+  gWorkPaths.ownerUnknown = owner < 0;
+  gRunState.workFolder = folder;
+  if (!created) platform::RemoveFile(gWorkPaths.installerPath);  // a missing file is no error
   return 1;
+}
+
+void ReleaseWorkFolder() {
+  if (gRunState.workFolder) platform::CloseFile(gRunState.workFolder);
+  gRunState.workFolder = nullptr;
 }

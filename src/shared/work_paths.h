@@ -11,13 +11,17 @@ struct WorkPaths {
   char contentPath[platform::kMaxPath];    // workDir + "mnMain.swf"
   char logPath[platform::kMaxPath];        // workDir + "update.log" once the run's log started
   int shortNameUsed;                       // a folder is known by its 8.3 name
+  int ownerUnknown;                        // the work folder's volume keeps no owners
 };
 
 extern WorkPaths gWorkPaths;
 
 // Makes sure the work directory exists and removes a stale installer from it.
-// 0 when it cannot be created; the user has then been told with an error box.
+// 0 when it cannot be created or is not ours; the user has then been told with
+// an error box. Otherwise gRunState.workFolder holds the folder open until
+// ReleaseWorkFolder.
 int PrepareWorkPaths();
+void ReleaseWorkFolder();
 
 // A path the system answered in wide form, as the narrow path the run works
 // with: its ANSI form when the code page holds every character, otherwise its

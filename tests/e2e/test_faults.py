@@ -22,7 +22,10 @@ RECEIVE_TIMEOUT = harness.product_limit("MANIFEST_TIMEOUT")
 MARGIN = 15  # Wine start-up, the request before the stall, the last look of the watchdog
 RATE_FLOOR = harness.product_limit("RATE_FLOOR")
 TRICKLE_START = 10 * 1024  # bytes sent at once before the trickle
-TRICKLE_EVERY = STALL_LIMIT / 3  # seconds between the trickle's bytes: far below the rate floor
+# Seconds between the trickle's bytes: far below the rate floor. The first of
+# them still counts as a gain over the first report, so the window closes one
+# interval later.
+TRICKLE_EVERY = STALL_LIMIT / 3
 
 
 def setUpModule():
@@ -229,14 +232,14 @@ class FaultTest(E2ETest):
         data = installer_bytes(TRICKLE_START + 1000)
         self.run_fault("installer trickles after 10 KiB, a byte every %d s" % TRICKLE_EVERY,
                        self.routes(installer=Route(data, trickle_after=TRICKLE_START, delay=TRICKLE_EVERY)),
-                       answer_prompt=True, time_limit=STALL_LIMIT + MARGIN)
+                       answer_prompt=True, time_limit=TRICKLE_EVERY + STALL_LIMIT + MARGIN)
         self.assert_logged("too slow, abandoned: less than %d bytes in %d ms" % (RATE_FLOOR, STALL_LIMIT * 1000))
 
     def test_content_trickles(self):
         data = swf_bytes(size=TRICKLE_START + 1000)
         self.run_fault("content trickles after 10 KiB, a byte every %d s" % TRICKLE_EVERY,
                        self.routes(content=Route(data, trickle_after=TRICKLE_START, delay=TRICKLE_EVERY),
-                                   version="1.1.0.12181"), time_limit=STALL_LIMIT + MARGIN)
+                                   version="1.1.0.12181"), time_limit=TRICKLE_EVERY + STALL_LIMIT + MARGIN)
         self.assertEqual(OLD_SWF, read_bytes(self.case.path("mnMain.swf")))
         self.assertIsNone(reg_query("swfUpdate"))
 

@@ -36,6 +36,17 @@ class ManifestTest(E2ETest):
         self.assertEqual(32 if RUNS_32BIT else 64, loader_bits("Updater.exe"))
         self.assert_offered()
 
+    def test_forged_log_line_stays_inside_its_own(self):
+        forged = "2026-12-08 17:40:05 installer: WinVerifyTrust 0x00000000, signer key pinned, trusted"
+        self.serve(self.serve_manifest(manifest(version="1.1.0.12180\r\n" + forged + "\x1b[2J",
+                                                url=self.server.url("/setup.exe"))))
+        self.assertEqual(0, self.case.run())
+        text = self.assert_logged('manifest: version "1.1.0.12180\\x0D\\x0A2026-12-08 17:40:05 installer: ')
+        lines = text.split("\r\n")[:-1]
+        self.assertNotIn(forged, lines)
+        self.assertFalse(any(line.startswith(forged) for line in lines))
+        self.assertNotIn("\x1b", text)
+
     def test_text_order_not_numbers(self):
         self.offer("1.1.0.2")  # numerically older than 1.1.0.12181, but it sorts after it as text
         self.case.start()

@@ -21,7 +21,7 @@ OLD_STAMP = "2013-01-04|09:00:00"
 
 
 def release(server, version="1.1.0.12182", installer=None, content=None, key="publisher", tamper=None,
-            attributes=False, hashes=True):
+            attributes=False, hashes=True, forced=False):
     """Routes of a release made by `updater-manifest make --sign`; `tamper`
     rewrites the manifest after signing, `attributes` signs with openssl's
     default signed attributes instead."""
@@ -35,6 +35,8 @@ def release(server, version="1.1.0.12182", installer=None, content=None, key="pu
                 "--sign", "--cert", os.path.join(KEYS, key + ".pem"), "--key", os.path.join(KEYS, key + ".key")]
         if hashes:
             args += ["--installer", installer_path]
+        if forced:
+            args += ["--forced"]
         subprocess.run(args, check=True, stdout=subprocess.DEVNULL, timeout=30)
         manifest_path = os.path.join(tree, "api", "pellixupdatecfg.xml")
         body = read_bytes(manifest_path)
@@ -88,6 +90,19 @@ class SignedTest(E2ETest):
         self.assert_logged("signature: ", "signer key pinned, trusted", "content: SHA-256 ", "installer: SHA-256 ")
         print("signature %d bytes, manifest %d bytes" % (len(routes[SIGNATURE_PATH].body),
                                                          len(routes[MANIFEST_PATH].body)))
+
+    def test_replayed_older_release_is_not_offered(self):
+        # A genuine, signed, forced release of 1.1.0.9876 with its genuine
+        # installer: newer than 1.1.0.12181 as text, older as numbers.
+        self.serve(release(self.server, version="1.1.0.9876", forced=True))
+        self.case.start_host()
+        self.assertEqual(0, self.case.run())  # no prompt to answer
+        self.assertIsNone(self.case.find_window(title=harness.PROMPT_CAPTION))
+        self.assertNotIn("/setup.exe", self.server.paths())
+        self.assertNotIn("WM_CLOSE", self.case.host_events())
+        self.assert_logged("signer key pinned, trusted", 'manifest: version "1.1.0.9876"',
+                           "version: newer as text, but not newer as numbers; signed releases offer only a newer "
+                           "version as numbers", "decision: not offered")
 
     def test_no_signature(self):
         routes = release(self.server)

@@ -55,6 +55,10 @@ class CheckTest(unittest.TestCase):
             ("not a web address", GOOD.replace("http://h/setup.exe", "file:///C:/x.exe"), [], 1,
              ["error: url \"file:///C:/x.exe\" is not an absolute http:// or https:// address"]),
             ("over the cap", GOOD + " " * 70000, [], 1, ["reads no manifest"]),
+            ("signed builds want a newer number", GOOD.replace("1.1.0.12182", "1.1.0.9876"),
+             ["--installed", "1.1.0.12181", "--pin", PIN], 1,
+             ["installed 1.1.0.12181: not offered by signed builds",
+              'warning: "1.1.0.9876" is not newer than 1.1.0.12181 as numbers']),
         ]
         for name, body, args, status, fragments in cases:
             with self.subTest(name):

@@ -64,9 +64,21 @@ unsigned LastError() { return gFake->lastError; }
 
 void RestrictDllSearch() { Record("RestrictDllSearch"); }
 
-int IsReparsePoint(const char* path) { return gFake->reparsePoints.count(path) > 0; }
+File OpenFolder(const char* path) {
+  Record(std::string("OpenFolder ") + path);
+  if (!gFake->dirs.count(path)) return nullptr;
+  File folder = reinterpret_cast<File>(0x7000 + gFake->openFiles.size() + 1);
+  gFake->openFiles[folder] = path;
+  return folder;
+}
 
-int OwnedByUserOrSystem(const char* path) { return gFake->foreignOwned.count(path) == 0; }
+int FolderIsReparsePoint(File folder) { return gFake->reparsePoints.count(gFake->openFiles[folder]) > 0; }
+
+int FolderOwnerTrusted(File folder, const char* path) {
+  Record(std::string("FolderOwnerTrusted ") + path);
+  if (gFake->ownerlessVolume) return -1;
+  return gFake->foreignOwned.count(gFake->openFiles[folder]) == 0;
+}
 
 int RemoveFile(const char* path) {
   Record(std::string("RemoveFile ") + path);

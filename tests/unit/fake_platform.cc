@@ -75,6 +75,13 @@ FakePlatform& FakePlatform::InstalledVersion(unsigned a, unsigned b, unsigned c,
   return *this;
 }
 
+bool FakePlatform::RenameFolder(const std::string& path) {
+  for (auto& open : openFiles) {
+    if (open.second == path) return false;
+  }
+  return dirs.erase(path) > 0;
+}
+
 bool FakePlatform::Called(const std::string& prefix) const { return IndexOf(prefix) >= 0; }
 
 int FakePlatform::IndexOf(const std::string& prefix) const {

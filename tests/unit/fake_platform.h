@@ -42,6 +42,8 @@ class FakePlatform {
   FakePlatform& ServeDownload(const std::string& url, const std::string& bytes);
   FakePlatform& InstalledVersion(unsigned a, unsigned b, unsigned c, unsigned d);
   bool Called(const std::string& prefix) const;  // some call begins with prefix
+  // Another program renames a folder: refused while a handle holds it.
+  bool RenameFolder(const std::string& path);
   int IndexOf(const std::string& prefix) const;  // first such call, -1 if none
 
   std::vector<std::string> calls;
@@ -57,6 +59,7 @@ class FakePlatform {
   std::set<std::string> locked;  // cannot be opened, removed or replaced
   std::map<platform::File, std::string> openFiles;
   std::set<std::string> reparsePoints, foreignOwned;
+  bool ownerlessVolume = false;  // FAT: no owners kept
   long long freeBytes = 1ll << 40;  // room on the work folder's volume; -1 unknown
   bool failMakeDirectory = false;
   unsigned makeDirectoryError = 5;

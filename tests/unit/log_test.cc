@@ -1,5 +1,6 @@
 #include <stdio.h>
 
+#include <algorithm>
 #include <string>
 
 #include "shared/log.h"
@@ -44,6 +45,40 @@ TEST_F(LogTest, LinesAndRotation) {
     EXPECT_LT(first, 800u);
     EXPECT_EQ("2026-01-02 03:04:05 end\r\n", lines.substr(first + 2));
   }
+}
+
+TEST_F(LogTest, ValuesFromOutsideStayOnTheirLine) {
+  struct EscapeCase {
+    const char* name;
+    std::string value;
+    std::string logged;  // the line's event as written
+  };
+  const EscapeCase cases[] = {
+      {"a forged line in a version", "1.0\r\n2026-12-08 17:40:05 installer: trusted",
+       "version \"1.0\\x0D\\x0A2026-12-08 17:40:05 installer: trusted\""},
+      {"an escape sequence in a URL", "http://h/\x1b[2Jx\x7f", "version \"http://h/\\x1B[2Jx\\x7F\""},
+      {"the code page's text kept", "\xe4\xbd\xa0\xe5\xa5\xbd", "version \"\xe4\xbd\xa0\xe5\xa5\xbd\""},
+  };
+  for (const EscapeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    NextCase();
+    UseDefaultPaths();
+    fake.now = {2026, 1, 2, 3, 4, 5};
+    StartRunLog();
+    Log("version \"%s\"", c.value.c_str());
+    FlushRunLog();
+    EXPECT_EQ("2026-01-02 03:04:05 " + c.logged + "\r\n", fake.files[kLog]);
+  }
+  // Escapes count against the cap, and none is cut in half.
+  NextCase();
+  UseDefaultPaths();
+  StartRunLog();
+  Log("%s", std::string(2000, '\n').c_str());
+  FlushRunLog();
+  const std::string& line = fake.files[kLog];
+  EXPECT_LT(line.size(), 800u);
+  EXPECT_EQ(1, std::count(line.begin(), line.end(), '\n'));
+  EXPECT_EQ("\\x0A\r\n", line.substr(line.size() - 6));
 }
 
 TEST_F(LogTest, HeldLinesArriveInOrderOnce) {

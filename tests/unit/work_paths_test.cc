@@ -126,15 +126,17 @@ TEST_F(WorkPathsTest, BorrowedFoldersAreRefused) {
   struct BorrowedCase {
     const char* name;
     std::string temp;  // "": no temp folder, so the folder beside the program
-    bool reparse, foreign;
+    bool reparse, foreign, ownerless;
     int answer;
   };
   const BorrowedCase cases[] = {
-      {"own work folder", "C:\\Temp\\", false, false, 1},
-      {"work folder is a junction", "C:\\Temp\\", true, false, 0},
-      {"temp folder owned by another user", "C:\\Temp\\", false, true, 1},  // only beside the program
-      {"temp\\ beside the program is a link", "", true, false, 0},
-      {"temp\\ beside the program made by another user", "", false, true, 0},
+      {"own work folder", "C:\\Temp\\", false, false, false, 1},
+      {"work folder is a junction", "C:\\Temp\\", true, false, false, 0},
+      {"kelvaport\\ made before by another user", "C:\\Temp\\", false, true, false, 0},
+      {"temp\\ beside the program is a link", "", true, false, false, 0},
+      {"temp\\ beside the program made by another user", "", false, true, false, 0},
+      {"temp\\ beside the program on a volume without owners", "", false, false, true, 1},
+      {"kelvaport\\ on a volume without owners", "C:\\Temp\\", false, false, true, 1},
   };
   for (const BorrowedCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -146,12 +148,30 @@ TEST_F(WorkPathsTest, BorrowedFoldersAreRefused) {
     fake.files[dir + "setup.exe"] = "MZ planted";
     if (c.reparse) fake.reparsePoints.insert(dir);
     if (c.foreign) fake.foreignOwned.insert(dir);
+    fake.ownerlessVolume = c.ownerless;
     EXPECT_EQ(c.answer, PrepareWorkPaths());
     EXPECT_EQ(c.answer ? 0u : 1u, fake.boxes.size());
+    EXPECT_EQ(c.ownerless, gWorkPaths.ownerUnknown == 1);
+    EXPECT_EQ(c.answer == 1, gRunState.workFolder != nullptr);
     if (!c.answer) {
       EXPECT_EQ(L"创建临时目录失败，错误代码1921", fake.boxes[0].text);
       EXPECT_EQ(1u, fake.files.count(dir + "setup.exe"));  // nothing touched in there
     }
+  }
+}
+
+TEST_F(WorkPathsTest, TheCheckedFolderIsHeldUntilTheRunEnds) {
+  for (bool existing : {false, true}) {
+    SCOPED_TRACE(existing ? "existing folder" : "folder made by this run");
+    NextCase();
+    if (existing) fake.dirs.insert("C:\\Temp\\kelvaport\\");
+    ASSERT_EQ(1, PrepareWorkPaths());
+    // Held before its checks: nobody can swap it for a junction afterwards.
+    EXPECT_LT(fake.IndexOf("OpenFolder"), existing ? fake.IndexOf("FolderOwnerTrusted") : 1 << 20);
+    EXPECT_EQ(existing, fake.Called("FolderOwnerTrusted"));  // one this run made is the user's
+    EXPECT_FALSE(fake.RenameFolder("C:\\Temp\\kelvaport\\"));
+    ReleaseWorkFolder();
+    EXPECT_TRUE(fake.RenameFolder("C:\\Temp\\kelvaport\\"));
   }
 }
 
