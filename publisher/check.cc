@@ -1,6 +1,7 @@
 // updater-manifest check: reads a manifest exactly as Updater.exe reads it,
 // prints what each client would do with it, and walks the rules.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "check.h"
@@ -10,6 +11,7 @@ namespace {
 
 const char kCheckHelp[] =
     "updater-manifest check MANIFEST [--installed VERSION]... [--stamp STORED_STAMP]... [--now STAMP]\n"
+    "                             [--pin PIN]... [--installer FILE] [--content FILE] [--seed SEED]...\n"
     "\n"
     "Reads MANIFEST exactly as Updater.exe reads it and prints each field as read (or why it is empty),\n"
     "whether the upgrade is forced and why, then one line per --installed file version (is the upgrade\n"
@@ -23,6 +25,8 @@ const char kCheckHelp[] =
     "signed attributes, a pinned signer key, and a <sha256> (and with content a <swf-sha256>) present; and an\n"
     "--installed version is offered only when the version is also newer as four numbers.\n"
     "--installer FILE and --content FILE are held against <sha256> and <swf-sha256>.\n"
+    "<rollout>N</rollout> offers the release to N % of the clients: --seed SEED (a client's updateSeed, the\n"
+    "REG_DWORD under HKCU\\\\Software\\\\TarvelonMM\\\\Orvessa, decimal or 0x...) prints its bucket and verdict.\n"
     "Exit status: 0 no errors (warnings allowed), 1 the manifest has errors, 2 usage error.\n";
 
 // -1 when the options are complete, else the exit status (help, usage).
@@ -37,7 +41,7 @@ int ParseCheck(const std::vector<std::string>& args, CheckOptions* o) {
     std::string* single = a == "--now" ? &o->now : a == "--installer" ? &o->installerFile
                         : a == "--content" ? &o->contentFile : nullptr;
     std::vector<std::string>* repeated = a == "--installed" ? &o->installed : a == "--stamp" ? &o->stamps
-                                       : a == "--pin" ? &o->pins : nullptr;
+                                       : a == "--pin" ? &o->pins : a == "--seed" ? &o->seeds : nullptr;
     if (single && valued) {
       *single = args[++i];
     } else if (repeated && valued) {
@@ -103,6 +107,16 @@ void PrintFields(const CheckContext& c) {
            c.flagValue.empty() ? "nothing" : Quote(c.flagValue.substr(0, 1).c_str()).c_str());
   }
   if (m.foundInstallerUrl < 0) printf("note: without <url> no upgrade is ever offered\n");
+  int percent = RolloutPercent(m.rollout, m.foundRollout);
+  if (m.foundRollout < 0) {
+    printf("rollout: none (every client)\n");
+  } else if (percent == 0) {
+    printf("rollout: 0 %% (no client: new offers are halted)\n");
+  } else if (percent >= 0) {
+    printf("rollout: %d %% (the clients in buckets 0-%d of 0-99)\n", percent, percent - 1);
+  } else {
+    printf("rollout: %s withholds the offer from every client\n", Quote(m.rollout).c_str());
+  }
 }
 
 // What each client the options name would do.
@@ -121,6 +135,19 @@ void PrintVerdicts(const CheckContext& c) {
     } else {
       printf("installed %s: not offered (%s does not sort after it as text)\n", v.c_str(), Quote(m.version).c_str());
     }
+  }
+  int percent = RolloutPercent(m.rollout, m.foundRollout);
+  for (const std::string& seed : c.options->seeds) {
+    char* end = nullptr;
+    unsigned long value = strtoul(seed.c_str(), &end, 0);
+    if (seed.empty() || *end || value > 0xFFFFFFFFul) {
+      printf("seed %s: not a 32-bit number\n", seed.c_str());
+      continue;
+    }
+    unsigned bucket = RolloutBucket(value, m.version);
+    printf("seed %s: bucket %u, %s\n", seed.c_str(), bucket,
+           percent >= 100 || (percent >= 0 && bucket < static_cast<unsigned>(percent)) ? "in this stage"
+                                                                                      : "not in this stage");
   }
   for (const std::string& stamp : c.options->stamps) {
     bool due = m.contentUrl[0] && m.contentDate[0] && StampIsNewer(m.contentDate, stamp.c_str());

@@ -8,7 +8,7 @@
 
 struct CheckOptions {
   std::string path, now, installerFile, contentFile;
-  std::vector<std::string> installed, stamps, pins;
+  std::vector<std::string> installed, stamps, pins, seeds;
 };
 
 // A manifest as Updater.exe reads it, with what the rules need besides.

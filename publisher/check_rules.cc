@@ -156,6 +156,13 @@ void HashesRequired(const CheckContext& c, Messages* out) {
   }
 }
 
+void Rollout(const CheckContext& c, Messages* out) {
+  if (RolloutPercent(c.m.rollout, c.m.foundRollout) < 0) {
+    out->push_back("<rollout> must be a whole percentage from 0 to 100 in one to three digits: the updater withholds "
+                   "the offer from everyone");
+  }
+}
+
 void FilesMatch(const CheckContext& c, Messages* out) {
   const struct {
     const std::string& file;
@@ -203,6 +210,7 @@ const CheckRule kCheckRules[] = {
     {"swf-date", kWarning, StampForm},
     {"swf-date", kWarning, StampInFuture},
     {"sha256", kError, Hashes},
+    {"rollout", kError, Rollout},
     {"signature", kError, SignedRelease},
     {"sha256", kError, HashesRequired},
     {"files", kError, FilesMatch},

@@ -7,8 +7,8 @@
 
 const char kUsage[] =
     "usage: updater-manifest check MANIFEST [--installed VERSION]... [--stamp STORED_STAMP]... [--now STAMP]\n"
-    "                              [--pin PIN]... [--installer FILE] [--content FILE]\n"
-    "       updater-manifest make --version V --installer-url URL [--installer FILE] [--forced]\n"
+    "                              [--pin PIN]... [--installer FILE] [--content FILE] [--seed SEED]...\n"
+    "       updater-manifest make --version V --installer-url URL [--installer FILE] [--forced] [--rollout N]\n"
     "                             [--content FILE --content-url URL] [--tz +HH:MM] [--out DIR]\n"
     "                             [--sign --cert CERT --key KEY]\n"
     "       updater-manifest sign MANIFEST --cert CERT --key KEY\n"

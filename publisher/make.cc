@@ -9,8 +9,9 @@
 namespace {
 
 const char kMakeHelp[] =
-    "updater-manifest make --version V --installer-url URL [--forced] [--content FILE --content-url URL]\n"
-    "                      [--tz +HH:MM] [--out DIR]\n"
+    "updater-manifest make --version V --installer-url URL [--installer FILE] [--forced] [--rollout N]\n"
+    "                      [--content FILE --content-url URL] [--tz +HH:MM] [--out DIR]\n"
+    "                      [--sign --cert CERT --key KEY]\n"
     "\n"
     "Writes a manifest that `check` passes without errors or warnings: to standard output, or with --out\n"
     "as a static tree for any web server: DIR/api/pellixupdatecfg.xml, and the content file copied to the\n"
@@ -26,7 +27,9 @@ const char kMakeHelp[] =
     "numbers, and values that would not fit the updater's fields.\n"
     "--installer FILE writes its <sha256>, and copies it to the path of --installer-url inside DIR; with\n"
     "--content, <swf-sha256> is written too. --sign --cert CERT --key KEY also writes the signature\n"
-    "api/pellixupdatecfg.xml.p7s (see `sign`).\n";
+    "api/pellixupdatecfg.xml.p7s (see `sign`).\n"
+    "--rollout N (0-100) offers the release to N % of the clients (each by its own random seed); without it,\n"
+    "to all of them. Widen it by publishing the manifest again with a larger N; 0 halts new offers.\n";
 
 int Refuse(const std::string& why) {
   fprintf(stderr, "updater-manifest make: %s\n", why.c_str());
@@ -34,7 +37,7 @@ int Refuse(const std::string& why) {
 }
 
 struct MakeOptions {
-  std::string version, installerUrl, installer, content, contentUrl, out, cert, key, tz = "+00:00";
+  std::string version, installerUrl, installer, content, contentUrl, out, cert, key, rollout, tz = "+00:00";
   bool forced = false, sign = false;
 };
 
@@ -45,7 +48,8 @@ int ParseMake(const std::vector<std::string>& args, MakeOptions* o) {
     std::string* target = a == "--version" ? &o->version : a == "--installer-url" ? &o->installerUrl
                         : a == "--content" ? &o->content : a == "--content-url" ? &o->contentUrl
                         : a == "--out" ? &o->out : a == "--tz" ? &o->tz : a == "--installer" ? &o->installer
-                        : a == "--cert" ? &o->cert : a == "--key" ? &o->key : nullptr;
+                        : a == "--cert" ? &o->cert : a == "--key" ? &o->key
+                        : a == "--rollout" ? &o->rollout : nullptr;
     if (a == "--help") {
       fputs(kMakeHelp, stdout);
       return 0;
@@ -85,6 +89,9 @@ std::string ValuesFault(const MakeOptions& o, long* zoneSeconds) {
       return *url + " is not an absolute http:// or https:// address the updater accepts";
     }
   }
+  if (!o.rollout.empty() && RolloutPercent(o.rollout.c_str(), static_cast<long>(o.rollout.size())) < 0) {
+    return "--rollout takes a whole percentage from 0 to 100";
+  }
   int hours = 0, minutes = 0;
   if (sscanf(o.tz.c_str(), "%*1[+-]%2d:%2d", &hours, &minutes) != 2 || hours > 14 || minutes > 59) {
     return "--tz takes +HH:MM or -HH:MM";
@@ -99,6 +106,7 @@ std::string ManifestText(const MakeOptions& o, const std::string& installerBytes
   manifest += "  <version>" + o.version + "</version>\r\n";
   manifest += std::string("  <flag>") + (o.forced ? "force" : "0") + "</flag>\r\n";
   manifest += "  <url>" + o.installerUrl + "</url>\r\n";
+  if (!o.rollout.empty()) manifest += "  <rollout>" + o.rollout + "</rollout>\r\n";
   if (!o.installer.empty()) manifest += "  <sha256>" + Sha256Hex(installerBytes) + "</sha256>\r\n";
   if (!o.content.empty()) {
     manifest += "  <swf-url>" + o.contentUrl + "</swf-url>\r\n";

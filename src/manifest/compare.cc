@@ -1,3 +1,4 @@
+#include <stdint.h>
 #include <string.h>
 
 #include "manifest/manifest.h"
@@ -29,4 +30,26 @@ int VersionIsNewerAsNumbers(const char* offered, const char* installed) {
     if (a[i] != b[i]) return a[i] > b[i];
   }
   return 0;
+}
+
+int RolloutPercent(const char* value, long found) {
+  if (found < 0) return 100;  // no tag: everyone, as before rollouts
+  int percent = 0;
+  int digits = 0;
+  for (const char* c = value; *c; ++c, ++digits) {
+    if (*c < '0' || *c > '9') return -1;
+    percent = percent * 10 + (*c - '0');
+  }
+  return digits >= 1 && digits <= 3 && found == digits && percent <= 100 ? percent : -1;
+}
+
+unsigned RolloutBucket(unsigned long seed, const char* version) {
+  uint32_t hash = 2166136261u;
+  for (int i = 0; i < 4; ++i) {
+    hash = (hash ^ static_cast<uint32_t>((seed >> (8 * i)) & 0xFF)) * 16777619u;
+  }
+  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(version); *c; ++c) {
+    hash = (hash ^ *c) * 16777619u;
+  }
+  return hash % 100;
 }

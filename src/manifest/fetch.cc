@@ -152,10 +152,11 @@ int Decide() {
   KeepWebAddressesOnly();
   int newer = IsNewerThanInstalled();
   // No installer address means there is nothing to upgrade with.
-  int answer = gManifest.installerUrl[0] != '\0' && newer;
+  int answer = gManifest.installerUrl[0] != '\0' && newer && InRollout();
   Log("decision: %s", answer ? (gManifest.forced ? "offered, forced" : "offered, optional")
-                      : !newer ? "not offered: not newer than installed"
-                               : "not offered: no installer address");
+                      : !newer                      ? "not offered: not newer than installed"
+                      : !gManifest.installerUrl[0] ? "not offered: no installer address"
+                                                    : "not offered: outside the rollout");
   return answer;
 }
 

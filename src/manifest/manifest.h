@@ -13,9 +13,11 @@ struct UpdateManifest {
   char installerUrl[260]; // "url"
   char installerSha256[65];  // "sha256": SHA-256 of the installer, 64 lower-case hex digits
   char contentSha256[65];    // "swf-sha256": SHA-256 of the content file
+  char rollout[4];           // "rollout": the share of clients offered the release, 0-100
   // Length of each value as found between its tags, -1 when the tags were
   // missing or out of order: tells a rejected value from an absent one.
-  long foundContentUrl, foundContentDate, foundVersion, foundInstallerUrl, foundInstallerSha256, foundContentSha256;
+  long foundContentUrl, foundContentDate, foundVersion, foundInstallerUrl, foundInstallerSha256, foundContentSha256,
+      foundRollout;
 };
 
 extern UpdateManifest gManifest;
@@ -52,6 +54,17 @@ int StampIsNewer(const char* announced, const char* stored);
 int ParseVersionNumbers(const char* text, unsigned parts[4]);
 // 1 when both are four numbers and `offered` is newer, compared part by part.
 int VersionIsNewerAsNumbers(const char* offered, const char* installed);
+
+// A staged rollout: the share of clients a release is offered to. 100 without
+// the tag; -1 for a tag that is not 0 to 100 in one to three decimal digits
+// (`found` as the reader left it), which withholds the offer.
+int RolloutPercent(const char* value, long found);
+// The client's place in a release's rollout, 0-99: the 32-bit FNV-1a hash of
+// the seed's four bytes (least significant first) and the version text, modulo 100.
+unsigned RolloutBucket(unsigned long seed, const char* version);
+// 1 when this client is in the manifest's rollout; reads, or makes once, the
+// client's seed only when the rollout is below 100. Logs the verdict.
+int InRollout();
 
 // The fixed file version of `path` as "a.b.c.d"; 0 (and empty) when unknown.
 int FileVersionText(const char* path, char* text, size_t capacity);

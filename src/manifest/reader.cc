@@ -40,4 +40,5 @@ void ReadManifest(const char* text) {
             &gManifest.foundInstallerSha256);
   TakeValue(text, "<swf-sha256>", "</swf-sha256>", gManifest.contentSha256, sizeof gManifest.contentSha256,
             &gManifest.foundContentSha256);
+  TakeValue(text, "<rollout>", "</rollout>", gManifest.rollout, sizeof gManifest.rollout, &gManifest.foundRollout);
 }

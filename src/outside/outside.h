@@ -14,6 +14,9 @@ const wchar_t kPlayerWindowTitle[] = L"TarvelonFlashPlayer";
 const wchar_t kRegistryKey[] = L"Software\\TarvelonMM\\Orvessa";
 const wchar_t kRegUpdateFlag[] = L"swfUpdate";
 const char kRegUpdateTime[] = "swfUpdateTime";
+// The client's random place in staged rollouts, made once.
+const wchar_t kRegSeed[] = L"updateSeed";
+const char kRegSeedText[] = "updateSeed";
 
 // Held for the whole of a run, so that runs in one session never overlap.
 const wchar_t kRunMutexName[] = L"Local\\TarvelonMM.Orvessa.Updater.Run";

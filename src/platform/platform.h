@@ -116,6 +116,9 @@ Process OpenWindowProcess(Window window);
 int WaitProcessEnd(Process process, unsigned long milliseconds);  // 1 when it ended
 void CloseProcess(Process process);
 
+// Random bytes from the system's generator (RtlGenRandom); 0 on failure.
+int RandomBytes(void* buffer, unsigned long size);
+
 // --- Registry (HKEY_CURRENT_USER only) ---
 // Opens the key, creating it when missing, with read and write access.
 RegKey OpenOrCreateUserKey(const wchar_t* subKey);

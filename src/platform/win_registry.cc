@@ -3,6 +3,16 @@
 
 namespace platform {
 
+// RtlGenRandom is exported by advapi32 as SystemFunction036 (XP and later),
+// declared by no header the XP target sees.
+int RandomBytes(void* buffer, unsigned long size) {
+  typedef BOOLEAN(WINAPI * GenRandom)(PVOID, ULONG);
+  HMODULE advapi = ::GetModuleHandleW(L"advapi32.dll");
+  GenRandom generate = reinterpret_cast<GenRandom>(
+      reinterpret_cast<void*>(advapi ? ::GetProcAddress(advapi, "SystemFunction036") : nullptr));
+  return generate && generate(buffer, size);
+}
+
 RegKey OpenOrCreateUserKey(const wchar_t* subKey) {
   HKEY key = nullptr;
   LONG status = ::RegCreateKeyExW(HKEY_CURRENT_USER, subKey, /*Reserved=*/0, /*lpClass=*/nullptr,

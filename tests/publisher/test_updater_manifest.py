@@ -112,6 +112,35 @@ class MakeTest(unittest.TestCase):
                     self.assertIn("updater-manifest make:", out)
 
 
+class RolloutTest(unittest.TestCase):
+    def test_make_then_check_with_seeds(self):
+        with tempfile.TemporaryDirectory() as tree:
+            code, out = run("make", "--version", "1.1.0.12182", "--installer-url", "http://h/setup.exe",
+                            "--rollout", "10", "--out", tree)
+            self.assertEqual(0, code, out)
+            manifest = os.path.join(tree, "api", "pellixupdatecfg.xml")
+            # Seed 0x01020304 falls in bucket 13 for 1.1.0.12182, seed 1 in bucket 38, seed 0 in 57.
+            code, out = run("check", manifest, "--seed", "0x01020304", "--seed", "1", "--seed", "0")
+            self.assertEqual(0, code, out)
+            for fragment in ("rollout: 10 % (the clients in buckets 0-9 of 0-99)",
+                             "seed 0x01020304: bucket 13, not in this stage", "seed 1: bucket 38, not in this stage",
+                             "seed 0: bucket 57, not in this stage"):
+                self.assertIn(fragment, out)
+            with open(manifest, "rb") as f:
+                body = f.read()
+            with open(manifest, "wb") as f:
+                f.write(body.replace(b"<rollout>10<", b"<rollout>40<"))
+            self.assertIn("seed 1: bucket 38, in this stage", run("check", manifest, "--seed", "1")[1])
+        for bad in ("101", "10%", "-1", ""):
+            with self.subTest(bad):
+                if bad:  # an empty --rollout is no rollout
+                    self.assertEqual(1, run("make", "--version", "1.1.0.1", "--installer-url", "http://h/s.exe",
+                                            "--rollout", bad)[0])
+                code, out = check(GOOD.replace("</update>", "<rollout>%s</rollout></update>" % bad))
+                self.assertEqual(1, code, out)
+                self.assertIn("withholds the offer", out)
+
+
 class SignTest(unittest.TestCase):
     def test_sign_then_check_and_each_failing_rule(self):
         with tempfile.TemporaryDirectory() as tree:

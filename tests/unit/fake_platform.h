@@ -74,6 +74,9 @@ class FakePlatform {
 
   // Registry.
   bool keyAvailable = true;
+  bool valuesWritable = true;  // SetDwordValue and SetStringValue store
+  bool randomWorks = true;
+  uint32_t random = 0x01020304;  // what the system's generator gives
   std::map<std::string, FakeRegValue> values;
 
   // WinINet.

@@ -7,6 +7,14 @@
 
 namespace platform {
 
+int RandomBytes(void* buffer, unsigned long size) {
+  Record("RandomBytes");
+  if (!gFake->randomWorks) return 0;
+  memset(buffer, 0, size);
+  memcpy(buffer, &gFake->random, std::min<unsigned long>(size, 4));
+  return 1;
+}
+
 RegKey OpenOrCreateUserKey(const wchar_t* subKey) {
   Record("OpenKey " + Narrow(subKey));
   return gFake->keyAvailable ? reinterpret_cast<RegKey>(0x55) : nullptr;
@@ -26,7 +34,9 @@ long QueryValue(RegKey, const char* name, unsigned long* type, unsigned char* da
 
 long SetDwordValue(RegKey, const wchar_t* name, unsigned long value) {
   Record("SetDword " + Narrow(name) + "=" + std::to_string(value));
-  gFake->values[Narrow(name)] = {kRegDword, std::string(reinterpret_cast<const char*>(&value), 4)};
+  if (!gFake->valuesWritable) return 5;
+  uint32_t data = static_cast<uint32_t>(value);
+  gFake->values[Narrow(name)] = {kRegDword, std::string(reinterpret_cast<const char*>(&data), 4)};
   return 0;
 }
 
