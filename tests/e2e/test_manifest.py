@@ -1,10 +1,12 @@
 """The manifest fetch and the installed version check, on the real program."""
 import os
 import shutil
+import time
 import unittest
 
-from harness import (RUNS_32BIT, E2ETest, loader_bits, MANIFEST_PATH, MANIFEST_URL, PROMPT_CAPTION, manifest, reg, standin,
-                     swf_bytes)
+import harness
+from harness import (RUNS_32BIT, E2ETest, loader_bits, MANIFEST_PATH, MANIFEST_URL, PROMPT_CAPTION, REG_KEY, manifest,
+                     reg, reg_query, standin, swf_bytes)
 from standin_server import Route
 
 
@@ -93,6 +95,65 @@ class ManifestTest(E2ETest):
         self.assertEqual(0, self.case.run())
         self.assertLess(self.case.elapsed, 10)
         self.assert_logged("manifest: direct: no answer from %s, error 12029" % MANIFEST_URL)
+
+
+def bucket(seed, version):
+    """The rollout bucket of a client seed for a version text, from its definition."""
+    h = 2166136261
+    for b in seed.to_bytes(4, "little") + version.encode():
+        h = ((h ^ b) * 16777619) & 0xFFFFFFFF
+    return h % 100
+
+
+class RolloutTest(E2ETest):
+    """Staged rollouts: a newer version with <rollout>N</rollout> reaches the
+    clients whose bucket is below N; the content refresh ignores it."""
+
+    VERSION = "1.1.0.12182"
+
+    def run_rollout(self, tag, seed=None):
+        """Runs with the tag and, unless None, a stored seed; whether the prompt came."""
+        if seed is not None:
+            reg("add", REG_KEY, "/v", "updateSeed", "/t", "REG_DWORD", "/d", str(seed), "/f")
+        self.serve({MANIFEST_PATH: Route(manifest(version=self.VERSION, url=self.server.url("/setup.exe"),
+                                                  swf_url=self.server.url("/m.swf"), swf_date="2013-01-05|10:00:00",
+                                                  extra=tag)),
+                    "/m.swf": Route(swf_bytes())})
+        self.case.start()
+        prompted = self.case.wait_for(lambda: self.case.settled_box(PROMPT_CAPTION) or
+                                      (self.case.proc.poll() is not None and "ended"), 60, "the prompt or the end")
+        if prompted != "ended":
+            time.sleep(0.3)
+            harness.xdotool_key("n")
+        self.assertEqual(0, self.case.finish())
+        self.assertTrue(os.path.exists(self.case.path("mnMain.swf")))  # the content refresh runs whatever the stage
+        return prompted != "ended"
+
+    def test_stages(self):
+        inside = next(s for s in range(1000) if bucket(s, self.VERSION) < 10)
+        outside = next(s for s in range(1000) if bucket(s, self.VERSION) >= 10)
+        cases = [("no tag", "", None, True), ("rollout 0", "<rollout>0</rollout>", inside, False),
+                 ("rollout 100", "<rollout>100</rollout>", outside, True),
+                 ("seed inside the stage", "<rollout>10</rollout>", inside, True),
+                 ("seed outside the stage", "<rollout>10</rollout>", outside, False),
+                 ("malformed", "<rollout>10%</rollout>", inside, False)]
+        for name, tag, seed, offered in cases:
+            with self.subTest(name):
+                reg("delete", r"HKCU\Software\TarvelonMM", "/f")
+                self.case = harness.Case()
+                self.addCleanup(self.case.cleanup)
+                self.assertEqual(offered, self.run_rollout(tag, seed))
+                self.assertEqual(("REG_DWORD", "0x1"), reg_query("swfUpdate"))
+                if seed is None:  # a run on a manifest without the tag writes no seed
+                    self.assertIsNone(reg_query("updateSeed"))
+
+    def test_no_seed_one_is_made_and_decides(self):
+        offered = self.run_rollout("<rollout>50</rollout>")
+        kind, value = reg_query("updateSeed")
+        self.assertEqual("REG_DWORD", kind)
+        self.assertEqual(bucket(int(value, 16), self.VERSION) < 50, offered)
+        self.assert_logged("rollout: this client's seed made", "decision: newer, rollout 50 %%, bucket %d"
+                           % bucket(int(value, 16), self.VERSION))
 
 
 class HostWithoutVersionTest(E2ETest):
