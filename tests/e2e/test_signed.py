@@ -104,6 +104,10 @@ class SignedTest(E2ETest):
                            "version: newer as text, but not newer as numbers; signed releases offer only a newer "
                            "version as numbers", "decision: not offered")
 
+    def test_rollout_cannot_be_widened_on_the_way(self):
+        widened = release(self.server, tamper=lambda body: body.replace(b"<url>", b"<rollout>100</rollout><url>", 1))
+        self.check_no_manifest(widened, "verdict 0x")
+
     def test_no_signature(self):
         routes = release(self.server)
         del routes[SIGNATURE_PATH]  # the server answers 404
