@@ -70,6 +70,8 @@ int MakeDirectory(const char* path);  // one level, default security
 // while the handle is open, nobody can rename, replace or remove the folder.
 // A reparse point is opened as itself, not followed. Null on failure.
 File OpenFolder(const char* path);
+// 1 when `path` names an existing folder.
+int IsFolder(const char* path);
 // 1 when the open folder is a reparse point (a junction or symbolic link).
 int FolderIsReparsePoint(File folder);
 // Who owns the open folder at `path`: 1 the user running this program, SYSTEM

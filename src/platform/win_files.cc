@@ -38,6 +38,11 @@ File OpenFolder(const char* path) {
   return folder == INVALID_HANDLE_VALUE ? nullptr : folder;
 }
 
+int IsFolder(const char* path) {
+  DWORD attributes = ::GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 int FolderIsReparsePoint(File folder) {
   BY_HANDLE_FILE_INFORMATION information;
   if (!::GetFileInformationByHandle(folder, &information)) return 1;  // unknown: not to be trusted

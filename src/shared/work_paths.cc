@@ -85,7 +85,13 @@ int PrepareWorkPaths() {
   // Held from its checks to the end of the run: the folder that was checked is
   // the one the run uses, never one put in its place.
   platform::File folder = platform::OpenFolder(gWorkPaths.workDir);
-  if (!folder) return ReportFailure(platform::LastError());
+  if (!folder) {
+    unsigned error = platform::LastError();
+    // A file in its place, as an existing folder always did, lets the run go
+    // on: nothing can be downloaded beneath it.
+    if (!created && !platform::IsFolder(gWorkPaths.workDir)) return 1;
+    return ReportFailure(error);
+  }
   // A folder that leads elsewhere, or one somebody else made, is not ours to
   // download into and start from. One this run made is the user's.
   int owner = created ? 1 : platform::FolderOwnerTrusted(folder, gWorkPaths.workDir);

@@ -52,7 +52,9 @@ int MakeDirectory(const char* path) {
     gFake->lastError = gFake->makeDirectoryError;
     return 0;
   }
-  if (gFake->dirs.count(path)) {
+  std::string asFile(path);
+  if (!asFile.empty() && asFile.back() == '\\') asFile.pop_back();
+  if (gFake->dirs.count(path) || gFake->files.count(asFile)) {  // a folder or a file of that name
     gFake->lastError = kErrorAlreadyExists;
     return 0;
   }
@@ -71,6 +73,8 @@ File OpenFolder(const char* path) {
   gFake->openFiles[folder] = path;
   return folder;
 }
+
+int IsFolder(const char* path) { return gFake->dirs.count(path) > 0; }
 
 int FolderIsReparsePoint(File folder) { return gFake->reparsePoints.count(gFake->openFiles[folder]) > 0; }
 

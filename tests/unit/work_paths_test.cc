@@ -175,6 +175,14 @@ TEST_F(WorkPathsTest, TheCheckedFolderIsHeldUntilTheRunEnds) {
   }
 }
 
+TEST_F(WorkPathsTest, AFileInPlaceOfTheFolderLetsTheRunGoOn) {
+  fake.files["C:\\Temp\\kelvaport"] = "not a folder";
+  EXPECT_EQ(1, PrepareWorkPaths());
+  EXPECT_TRUE(fake.boxes.empty());
+  EXPECT_EQ(nullptr, gRunState.workFolder);
+  EXPECT_EQ("not a folder", fake.files["C:\\Temp\\kelvaport"]);
+}
+
 TEST_F(WorkPathsTest, StaleInstallerThatCannotBeRemovedIsNoFailure) {
   fake.dirs.insert("C:\\Temp\\kelvaport\\");
   fake.files["C:\\Temp\\kelvaport\\setup.exe"] = "MZ";
