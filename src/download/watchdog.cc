@@ -94,9 +94,15 @@ void TransferWatchdog::Watch() {
       abortedAt_ = now;
       platform::AbortBinding(binding);
     } else if (verdict == kEndProcess) {
-      // Nothing else ends the call: leave no partial file or cached copy.
+      // Nothing else ends the call: leave no partial file or cached copy. The
+      // platform may still be copying its cache file to the target (Wine does
+      // after an abort): the file gets one more grace to be let go of.
       if (!abandoned) delegate_->stalled = 1;
-      platform::RemoveFile(path_);
+      for (unsigned long waited = 0; !platform::RemoveFile(path_) && platform::PathFileSize(path_) >= 0 &&
+                                     waited < kAbortGraceMs;
+           waited += kWatchIntervalMs) {
+        if (platform::WaitEvent(stop_, kWatchIntervalMs)) return;  // the call returned: its caller cleans up
+      }
       platform::DeleteCacheEntry(url_);
       if (delegate_->cacheFile[0]) platform::RemoveFile(delegate_->cacheFile);
       LogAbandoned(url_, *delegate_);
