@@ -176,12 +176,19 @@ def wine(args, timeout=60, stdout=None):
 
 
 def wintool(*args):
-    out = tempfile.mktemp(dir=STATE, suffix=".json")
-    wine([standin("wintool.exe")] + list(args), timeout=60, stdout=out)
-    with open(out, encoding="utf-8", errors="replace") as f:
-        lines = [json.loads(line) for line in f if line.strip()]
-    os.unlink(out)
-    return lines
+    """wintool's answer, one object a line. A window that goes away while it is
+    listed can leave a line cut short: such an answer is asked for again."""
+    for attempt in range(3):
+        out = tempfile.mktemp(dir=STATE, suffix=".json")
+        wine([standin("wintool.exe")] + list(args), timeout=60, stdout=out)
+        with open(out, encoding="utf-8", errors="replace") as f:
+            text = f.read()
+        os.unlink(out)
+        try:
+            return [json.loads(line) for line in text.splitlines() if line.strip()]
+        except ValueError:
+            if attempt == 2:
+                raise
 
 
 def windows():
