@@ -75,9 +75,9 @@ HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnProgress(ULONG progress, ULONG pro
   // Seen before the time it carries: the watchdog reads the time first, and a
   // report it catches half-written must never look like an unabortable stall.
   progressSeen = 1;
+  lastProgress = progress;
+  if (progressMax > largestMax) largestMax = progressMax;
   if (verdict != kNotAbandoned) {
-    lastProgress = progress;
-    if (progressMax > largestMax) largestMax = progressMax;
     abandoned = verdict;  // the watchdog aborts the binding should E_ABORT not end it
     return E_ABORT;
   }
@@ -85,8 +85,6 @@ HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnProgress(ULONG progress, ULONG pro
     gainedBytes = progress;
     lastGain = platform::TickCount();
   }
-  lastProgress = progress;
-  if (progressMax > largestMax) largestMax = progressMax;
   // After a cancel the window is gone and the lookup finds nothing.
   platform::Window bar = window ? platform::DialogItem(window, kProgressBarId) : nullptr;
   if (bar) {

@@ -24,16 +24,6 @@ int UseWorkDir(const char* parent, const char* name) {
   return 1;
 }
 
-// Cuts a full file path right after its last backslash; empty when it has none.
-void KeepDirectory(char* path) {
-  char* lastSlash = strrchr(path, '\\');
-  if (lastSlash) {
-    lastSlash[1] = '\0';
-  } else {
-    path[0] = '\0';
-  }
-}
-
 int ReportFailure(unsigned error) {
   wchar_t text[1024];
   platform::FormatWithInt(text, L"创建临时目录失败，错误代码%d", static_cast<int>(error));
@@ -42,6 +32,15 @@ int ReportFailure(unsigned error) {
 }
 
 }  // namespace
+
+void KeepDirectory(char* path) {
+  char* lastSlash = strrchr(path, '\\');
+  if (lastSlash) {
+    lastSlash[1] = '\0';
+  } else {
+    path[0] = '\0';
+  }
+}
 
 int NarrowSystemPath(const wchar_t* path, char* out, size_t capacity) {
   int lossy = 0;

@@ -23,6 +23,9 @@ extern WorkPaths gWorkPaths;
 int PrepareWorkPaths();
 void ReleaseWorkFolder();
 
+// Cuts a full file path right after its last backslash; empty when it has none.
+void KeepDirectory(char* path);
+
 // A path the system answered in wide form, as the narrow path the run works
 // with: its ANSI form when the code page holds every character, otherwise its
 // short (8.3) form when that one converts whole. Empty and 0 when neither fits.

@@ -57,9 +57,8 @@ void RestartHost() {
   }
   char folder[platform::kMaxPath];
   memcpy(folder, gWorkPaths.hostExePath, sizeof folder);
-  char* lastSlash = strrchr(folder, '\\');
-  if (lastSlash) lastSlash[1] = '\0';
-  int answer = platform::OpenWithShell(gWorkPaths.hostExePath, lastSlash ? folder : nullptr);
+  KeepDirectory(folder);
+  int answer = platform::OpenWithShell(gWorkPaths.hostExePath, folder[0] ? folder : nullptr);
   unsigned error = platform::LastError();
   if (answer > 32) {
     Log("hand-over: Orvessa started again: ShellExecute %d", answer);
