@@ -64,7 +64,7 @@ void ReadAsTheUpdater(CheckContext* c) {
   c->m = gManifest;
   char* addresses[] = {c->m.installerUrl, c->m.contentUrl};
   for (int i = 0; i < 2; ++i) {
-    if (!addresses[i][0] || IsWebAddress(addresses[i])) continue;
+    if (!addresses[i][0] || IsWebAddress(addresses[i], 0)) continue;
     c->refusedUrl[i] = addresses[i];
     addresses[i][0] = '\0';  // the updater leaves it empty
   }

@@ -85,7 +85,7 @@ std::string ValuesFault(const MakeOptions& o, long* zoneSeconds) {
            " bytes)";
   }
   for (const std::string* url : {&o.installerUrl, &o.contentUrl}) {
-    if (!url->empty() && (!IsWebAddress(url->c_str()) || url->find('<') != std::string::npos)) {
+    if (!url->empty() && (!IsWebAddress(url->c_str(), 0) || url->find('<') != std::string::npos)) {
       return *url + " is not an absolute http:// or https:// address the updater accepts";
     }
   }

@@ -9,10 +9,11 @@ cd "$(dirname "$0")/.."
 host_arg=()
 [ -n "${UPDATER_SERVER_HOST:-}" ] && host_arg=(-DUPDATER_SERVER_HOST="$UPDATER_SERVER_HOST")
 cmake --preset win32 "${host_arg[@]}" >/dev/null
-for preset in win32-test win32-pinned win32-signed win64-test win64-pinned win64-signed win64-product native; do
+for preset in win32-test win32-pinned win32-signed win32-https win64-test win64-pinned win64-signed win64-https \
+              win64-product native; do
   cmake --preset "$preset" >/dev/null 2>&1 || cmake --preset "$preset"
 done
-for dir in build/win32 build/win32-test build/win32-pinned build/win32-signed build/win64 build/win64-pinned \
-           build/win64-signed build/win64-product build/native; do
+for dir in build/win32 build/win32-test build/win32-pinned build/win32-signed build/win32-https build/win64 \
+           build/win64-pinned build/win64-signed build/win64-https build/win64-product build/native; do
   cmake --build "$dir"
 done

@@ -2,9 +2,11 @@
 # Checks the facts the i686 product must hold: PE32 GUI program for Windows XP
 # (subsystem 5.01), system DLLs only, no MinGW runtime DLLs, no C++ exception
 # runtime, ASLR, DEP and a stack protector, an application manifest that runs it as the invoking
-# user; prints its size.
+# user; prints its size. With a second Updater.exe (another build of the same
+# sources), also that both import the very same functions.
 set -eu
-exe=${1:?usage: check_binary.sh Updater.exe}
+exe=${1:?usage: check_binary.sh Updater.exe [REFERENCE.exe]}
+reference=${2:-}
 here=$(dirname "$0")
 dump=$(i686-w64-mingw32-objdump -p "$exe")
 fail=0
@@ -20,6 +22,14 @@ dlls=$(awk '/DLL Name:/ {print $3}' <<<"$dump")
 for dll in $dlls; do
   if grep -qiE "$allowed" <<<"$dll"; then echo "ok: imports $dll"; else echo "FAIL: imports $dll"; fail=1; fi
 done
+imports() { i686-w64-mingw32-objdump -p "$1" | awk '/DLL Name:/ {dll=$3; next} /^$/ {dll=""} dll && NF == 3 && $2 ~ /^[0-9]+$/ {print dll, $3}' | sort; }
+if [ -n "$reference" ]; then
+  if [ "$(imports "$exe")" = "$(imports "$reference")" ]; then
+    echo "ok: the same $(imports "$exe" | wc -l) imports as $reference"
+  else
+    echo "FAIL: imports differ from $reference:"; diff <(imports "$reference") <(imports "$exe") || true; fail=1
+  fi
+fi
 if grep -qiE 'libgcc|libstdc|libwinpthread' <<<"$dlls"; then echo "FAIL: MinGW runtime DLL imported"; fail=1; fi
 if i686-w64-mingw32-objdump -h "$exe" | grep -q '\.debug'; then echo "FAIL: not stripped"; fail=1; else echo "ok: stripped"; fi
 # The C++ exception runtime, once linked in, brings its messages and type names

@@ -5,6 +5,7 @@
 #include "download/watchdog.h"
 #include "shared/log.h"
 #include "shared/work_paths.h"
+#include "trust/trust.h"
 
 // OnProgress drives the bar, feeds the watchdog and refuses redirects off the
 // web; OnStartBinding keeps the binding so that the watchdog can abort it;
@@ -35,10 +36,12 @@ HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnObjectAvailable(REFIID, IUnknown*)
 
 namespace {
 
-// A redirect may lead to another web host, never off the web.
+// A redirect may lead to another web host, never off the web; in https-only
+// builds, never off https.
 int IsWebTarget(const wchar_t* url) {
-  static const wchar_t* const kSchemes[] = {L"http://", L"https://"};
+  static const wchar_t* const kSchemes[] = {L"https://", L"http://"};
   for (const wchar_t* scheme : kSchemes) {
+    if (gHttpsOnly && scheme != kSchemes[0]) break;
     const wchar_t* c = url;
     const wchar_t* s = scheme;
     for (; *s && (*c >= L'A' && *c <= L'Z' ? *c + 32 : *c) == *s; ++c, ++s) {
@@ -113,7 +116,7 @@ int StartsWithSignature(platform::File file, const FileSignature& signature) {
 void LogAbandoned(const char* url, const DownLoadDelegate& d) {
   switch (d.abandoned) {
     case kRedirectedOffWeb:
-      Log("download %s: redirected off the web, ended", url);
+      Log("download %s: redirected off %s, ended", url, gHttpsOnly ? "https" : "the web");
       break;
     case kTooBig:
       Log("download %s: too big, abandoned: %lu bytes received, %lu announced, holds at most %lu", url,

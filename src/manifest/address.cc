@@ -1,7 +1,7 @@
 #include "manifest/manifest.h"
 #include "platform/platform.h"
 
-int IsWebAddress(const char* url) {
+int IsWebAddress(const char* url, int httpsOnly) {
   // A backslash makes a path of it for the platform; control bytes and spaces
   // have no place in an address the publisher wrote.
   for (const unsigned char* c = reinterpret_cast<const unsigned char*>(url); *c; ++c) {
@@ -9,6 +9,6 @@ int IsWebAddress(const char* url) {
   }
   platform::UrlParts parts = {};
   if (!platform::CrackUrl(url, &parts)) return 0;
-  int web = parts.scheme == platform::kSchemeHttp || parts.scheme == platform::kSchemeHttps;
+  int web = parts.scheme == platform::kSchemeHttps || (parts.scheme == platform::kSchemeHttp && !httpsOnly);
   return web && parts.hostLength > 0 && parts.userLength == 0 && parts.passwordLength == 0;
 }

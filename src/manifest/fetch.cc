@@ -13,6 +13,22 @@ namespace {
 const unsigned kErrorTimeout = 12002;       // ERROR_INTERNET_TIMEOUT
 const unsigned kErrorNameNotResolved = 12007;  // ERROR_INTERNET_NAME_NOT_RESOLVED
 const unsigned kErrorCannotConnect = 12029;  // ERROR_INTERNET_CANNOT_CONNECT
+const unsigned kErrorHttpsToHttp = 12040;    // ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR
+
+// The certificate and TLS failures, named in the log.
+const char* TlsFailure(unsigned error) {
+  switch (error) {
+    case 12037: return "certificate expired or not yet valid";
+    case 12038: return "certificate for another name";
+    case 12044: return "the server asks for a client certificate";
+    case 12045: return "certificate from an untrusted authority";
+    case 12057: return "certificate revocation not checked";
+    case 12157: return "secure channel failed";
+    case 12169: return "certificate invalid";
+    case 12170: return "certificate revoked";
+    default: return nullptr;
+  }
+}
 
 const long kLengthUnknown = -1;
 const long kLengthRefused = -2;
@@ -87,6 +103,26 @@ char* ReadBody(platform::Internet request, unsigned long requested, unsigned lon
   return body;
 }
 
+// The request to `url`, or null with the reason in `error`. A request of an
+// https-only build that a redirect took off https is closed and refused.
+platform::Internet OpenRequest(platform::Internet session, const wchar_t* url, const char* what, unsigned* error) {
+  platform::Internet request = platform::OpenUrlReload(session, url, kManifestTimeoutMs);
+  *error = platform::LastError();  // before anything else can change it
+  if (!request || !gHttpsOnly) return request;
+  char at[2048] = {};
+  if (platform::QueryRequestUrl(request, at, sizeof at) && IsWebAddress(at, 1)) return request;
+  Log("%s: redirected to \"%s\", not https: refused", what, at);
+  platform::CloseInternet(request);
+  *error = kErrorHttpsToHttp;
+  return nullptr;
+}
+
+// Why a request got no answer, for the log.
+void LogNoAnswer(const char* what, const char* how, const char* url, unsigned error) {
+  const char* tls = TlsFailure(error);
+  Log("%s: %sno answer from %s, error %u%s%s", what, how, url, error, tls ? ", " : "", tls ? tls : "");
+}
+
 // The watch of a request's deadline closes its session, and with it every
 // handle the blocked call waits on.
 void CloseSessionNow(void* session) { platform::CloseInternet(session); }
@@ -103,8 +139,8 @@ int PassedDeadline(Deadline* deadline, const char* what) {
 int SignatureVouchesFor(platform::Internet session, const char* body, unsigned long size, int* sessionClosed) {
   unsigned long requested = platform::TickCount();
   Deadline deadline(kManifestDeadlineMs, CloseSessionNow, session, "signature");
-  platform::Internet request = platform::OpenUrlReload(session, outside::kSignatureUrl, kManifestTimeoutMs);
-  unsigned error = platform::LastError();
+  unsigned error = 0;
+  platform::Internet request = OpenRequest(session, outside::kSignatureUrl, "signature", &error);
   unsigned long signatureSize = 0;
   char* signature = request ? ReadBody(request, requested, kSignatureCap, "signature", &signatureSize) : nullptr;
   if ((*sessionClosed = PassedDeadline(&deadline, "signature"))) {
@@ -112,7 +148,7 @@ int SignatureVouchesFor(platform::Internet session, const char* body, unsigned l
     return 0;
   }
   if (!request) {
-    Log("signature: no answer, error %u; no manifest", error);
+    LogNoAnswer("signature", "", outside::kSignatureUrlText, error);
     return 0;
   }
   platform::CloseInternet(request);
@@ -128,8 +164,9 @@ int SignatureVouchesFor(platform::Internet session, const char* body, unsigned l
 void KeepWebAddressesOnly() {
   char* const fields[] = {gManifest.contentUrl, gManifest.installerUrl};
   for (char* field : fields) {
-    if (!field[0] || IsWebAddress(field)) continue;
-    Log("manifest: %s refused: not a web address", field == gManifest.installerUrl ? "url" : "swf-url");
+    if (!field[0] || IsWebAddress(field, gHttpsOnly)) continue;
+    Log("manifest: %s refused: not %s address", field == gManifest.installerUrl ? "url" : "swf-url",
+        gHttpsOnly ? "an https" : "a web");
     field[0] = '\0';
   }
 }
@@ -170,8 +207,8 @@ int FetchThrough(int viaProxy, int* noAnswer) {
   if (!session) return -1;
   unsigned long requested = platform::TickCount();
   Deadline deadline(kManifestDeadlineMs, CloseSessionNow, session, "manifest");
-  platform::Internet request = platform::OpenUrlReload(session, outside::kManifestUrl, kManifestTimeoutMs);
-  unsigned error = platform::LastError();  // before anything else can change it
+  unsigned error = 0;
+  platform::Internet request = OpenRequest(session, outside::kManifestUrl, "manifest", &error);
   unsigned long size = 0;
   char* body = request ? ReadBody(request, requested, kManifestCap, "manifest", &size) : nullptr;
   int sessionClosed = PassedDeadline(&deadline, "manifest");
@@ -198,8 +235,7 @@ int FetchThrough(int viaProxy, int* noAnswer) {
     platform::CloseInternet(request);
   } else {
     *noAnswer = error == kErrorTimeout || error == kErrorNameNotResolved || error == kErrorCannotConnect;
-    Log("manifest: %s: no answer from %s, error %u", viaProxy ? "through the proxy" : "direct", outside::kManifestUrlText,
-        error);
+    LogNoAnswer("manifest", viaProxy ? "through the proxy: " : "direct: ", outside::kManifestUrlText, error);
   }
   platform::CloseInternet(session);  // the request's flags kept it out of the cache: nothing to delete
   return answer;

@@ -38,8 +38,8 @@ void ReadManifest(const char* text);
 // 1 for an absolute http:// or https:// address with a host, no user
 // information, no backslash, no control byte and no space. Anything else
 // (file:, ftp:, a drive or share path) would let the manifest reach local
-// files or other services.
-int IsWebAddress(const char* url);
+// files or other services. With `httpsOnly`, https:// alone.
+int IsWebAddress(const char* url, int httpsOnly);
 
 // Fetches and reads the manifest; 1 when it offers a newer version.
 int FetchManifest();

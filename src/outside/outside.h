@@ -4,6 +4,9 @@
 #ifndef UPDATER_SERVER_HOST
 #define UPDATER_SERVER_HOST "update.orvessa.invalid"
 #endif
+#ifndef UPDATER_SERVER_SCHEME
+#define UPDATER_SERVER_SCHEME "http"
+#endif
 
 namespace outside {
 
@@ -33,8 +36,8 @@ const char kOldLogName[] = "update.log.1";
 // Update server: the manifest address (also sent as the User-Agent) and its
 // detached signature (builds that require signed releases), each wide for the
 // requests and narrow for the cache and the log.
-#define UPDATER_MANIFEST_URL "http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml?1"
-#define UPDATER_SIGNATURE_URL "http://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml.p7s"
+#define UPDATER_MANIFEST_URL UPDATER_SERVER_SCHEME "://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml?1"
+#define UPDATER_SIGNATURE_URL UPDATER_SERVER_SCHEME "://" UPDATER_SERVER_HOST "/api/pellixupdatecfg.xml.p7s"
 #define UPDATER_WIDE(text) L"" text
 const wchar_t kManifestUrl[] = UPDATER_WIDE(UPDATER_MANIFEST_URL);
 const char kManifestUrlText[] = UPDATER_MANIFEST_URL;

@@ -147,7 +147,8 @@ int SystemHasProxy();
 // (INTERNET_FLAG_RELOAD, INTERNET_FLAG_NO_CACHE_WRITE),
 // never with the user's logon (INTERNET_FLAG_NO_AUTH) or cookies, neither sent
 // nor stored (INTERNET_FLAG_NO_COOKIES), with connect, send and receive
-// timeouts in milliseconds.
+// timeouts in milliseconds. An https:// address goes over TLS
+// (INTERNET_FLAG_SECURE) with the system's certificate checks, none waived.
 Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeoutMs);
 // HTTP_QUERY_CONTENT_LENGTH as text; `byteCapacity` is the room in bytes.
 int QueryContentLength(Internet request, wchar_t* text, unsigned long byteCapacity);
@@ -157,6 +158,8 @@ int QueryStatusCode(Internet request);  // HTTP_QUERY_STATUS_CODE, 0 when unknow
 int AvailableInternet(Internet request, unsigned long* available);
 int ReadInternet(Internet request, void* buffer, unsigned long size, unsigned long* read);
 void CloseInternet(Internet handle);
+// The address the request ended at, redirects followed (INTERNET_OPTION_URL).
+int QueryRequestUrl(Internet request, char* url, unsigned long capacity);
 
 // --- urlmon ---
 // URLDownloadToFileA with no caller object; `callback` is an

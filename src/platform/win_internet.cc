@@ -54,6 +54,7 @@ Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeo
   parts.lpszUrlPath = path;
   parts.dwUrlPathLength = sizeof path / sizeof path[0];
   if (!::InternetCrackUrlW(url, /*dwUrlLength=*/0, /*dwFlags=*/0, &parts)) return nullptr;
+  DWORD secure = parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0;
   HINTERNET connection = ::InternetConnectW(session, host, parts.nPort, /*lpszUserName=*/nullptr,
                                             /*lpszPassword=*/nullptr, INTERNET_SERVICE_HTTP, /*dwFlags=*/0,
                                             /*dwContext=*/0);
@@ -62,7 +63,7 @@ Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeo
   HINTERNET request = ::HttpOpenRequestW(connection, L"GET", path, /*lpszVersion=*/nullptr, /*lpszReferrer=*/nullptr,
                                          acceptTypes,
                                          INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTH |
-                                             INTERNET_FLAG_NO_COOKIES,
+                                             INTERNET_FLAG_NO_COOKIES | secure,
                                          /*dwContext=*/0);
   if (request) {
     DWORD timeout = timeoutMs;
@@ -105,5 +106,12 @@ int ReadInternet(Internet request, void* buffer, unsigned long size, unsigned lo
 }
 
 void CloseInternet(Internet handle) { ::InternetCloseHandle(handle); }
+
+int QueryRequestUrl(Internet request, char* url, unsigned long capacity) {
+  DWORD size = capacity;
+  if (!capacity || !::InternetQueryOptionA(request, INTERNET_OPTION_URL, url, &size)) return 0;
+  url[capacity - 1] = '\0';
+  return 1;
+}
 
 }  // namespace platform

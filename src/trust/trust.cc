@@ -12,8 +12,13 @@
 #define UPDATER_SIGNED_MANIFEST 0
 #endif
 
+#ifndef UPDATER_HTTPS_ONLY
+#define UPDATER_HTTPS_ONLY 0
+#endif
+
 const char* gSignerPins = UPDATER_SIGNER_PINS;
 int gSignedManifest = UPDATER_SIGNED_MANIFEST;
+int gHttpsOnly = UPDATER_HTTPS_ONLY;
 
 namespace {
 

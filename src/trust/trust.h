@@ -12,6 +12,10 @@ extern const char* gSignerPins;
 // detached signature by a pinned key, and the files their hashes.
 extern int gSignedManifest;
 
+// 1 in builds that reach the server over https: every address the run
+// fetches, redirects included, must be https://.
+extern int gHttpsOnly;
+
 // 1 when `digest` (32 bytes) is one of the pins.
 int IsPinnedKey(const unsigned char digest[32]);
 

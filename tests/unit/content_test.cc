@@ -136,6 +136,12 @@ TEST_F(ContentTest, FailedDownloadKeepsOldContentAndWritesNoRecord) {
          f.ServeDownload(kSwfUrl, kNewSwf);
          f.downloads[kSwfUrl].redirect = "file:///C:/Users/secret.swf";
        }},
+      {"redirected to plain http in an https-only build",
+       [](FakePlatform& f) {
+         gHttpsOnly = 1;
+         f.ServeDownload(kSwfUrl, kNewSwf);
+         f.downloads[kSwfUrl].redirect = "http://h/mnMain.swf";
+       }},
       {"stalled",
        [](FakePlatform& f) {
          f.ServeDownload(kSwfUrl, kNewSwf);

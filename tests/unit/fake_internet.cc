@@ -1,6 +1,7 @@
 // The fake platform: WinINet.
 #include "fake_internal.h"
 
+#include <stdio.h>
 #include <wchar.h>
 #include <string.h>
 
@@ -73,6 +74,12 @@ int ReadInternet(Internet, void* buffer, unsigned long size, unsigned long* read
   piece.erase(0, count);
   if (piece.empty()) gFake->pieces.erase(gFake->pieces.begin());
   *read = static_cast<unsigned long>(count);
+  return 1;
+}
+
+int QueryRequestUrl(Internet, char* url, unsigned long capacity) {
+  std::string at = gFake->redirectedTo.empty() ? Narrow(gFake->url.c_str()) : gFake->redirectedTo;
+  snprintf(url, capacity, "%s", at.c_str());
   return 1;
 }
 

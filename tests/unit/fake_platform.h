@@ -90,6 +90,7 @@ class FakePlatform {
   int reads = 0;
   size_t largestReadRequest = 0;
   std::wstring agent, url;
+  std::string redirectedTo;  // where the request ended, when not where it was sent
   unsigned long timeout = 0;
   unsigned long msPerRead = 0;  // time each read takes
   bool blocksPastDeadline = false;  // the request blocks until its deadline closes the session

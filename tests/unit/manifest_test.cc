@@ -1,3 +1,5 @@
+#include <strings.h>
+
 #include <algorithm>
 #include <functional>
 #include <string>
@@ -241,7 +243,8 @@ TEST_F(ManifestTest, OnlyWebAddressesAreKept) {
   };
   for (const AddressCase& c : cases) {
     SCOPED_TRACE(c.url);
-    EXPECT_EQ(c.web, IsWebAddress(c.url));
+    EXPECT_EQ(c.web, IsWebAddress(c.url, 0));
+    EXPECT_EQ(c.web && strncasecmp(c.url, "https:", 6) == 0, IsWebAddress(c.url, 1));
   }
   // A refused address leaves its field empty: nothing offered, no content fetched.
   Installed12181();
@@ -250,6 +253,30 @@ TEST_F(ManifestTest, OnlyWebAddressesAreKept) {
   EXPECT_EQ(0, FetchManifest());
   EXPECT_STREQ("", gManifest.contentUrl);
   EXPECT_STREQ("", gManifest.installerUrl);
+}
+
+// An https-only build takes https addresses alone, and no manifest that a
+// redirect brought over plain http.
+TEST_F(ManifestTest, HttpsOnlyRefusesPlainHttp) {
+  const struct {
+    const char* name;
+    const char* url;
+    const char* redirectedTo;
+    int offered;
+  } cases[] = {
+      {"https throughout", "https://h/setup.exe", "https://h/api/pellixupdatecfg.xml?1", 1},
+      {"http installer address", "http://h/setup.exe", "https://h/api/pellixupdatecfg.xml?1", 0},
+      {"manifest redirected to http", "https://h/setup.exe", "http://h/api/pellixupdatecfg.xml?1", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    NextCase();
+    gHttpsOnly = 1;
+    Installed12181();
+    fake.redirectedTo = c.redirectedTo;
+    fake.ServeManifest(std::string("<version>1.1.0.12182</version><flag>o</flag><url>") + c.url + "</url>");
+    EXPECT_EQ(c.offered, FetchManifest());
+  }
 }
 
 TEST_F(ManifestTest, ProxyOnlyWhenNoServerAnswered) {

@@ -23,11 +23,13 @@ class UpdaterTest : public ::testing::Test {
   void TearDown() override {
     gSignerPins = savedPins;
     gSignedManifest = savedSignedManifest;
+    gHttpsOnly = savedHttpsOnly;
   }
 
   // Fresh state and a fresh fake, for the next row of a table.
   void NextCase() {
     SetUp();
+    gHttpsOnly = savedHttpsOnly;
     fake = FakePlatform();
     gFake = &fake;
   }
@@ -42,4 +44,5 @@ class UpdaterTest : public ::testing::Test {
   FakePlatform fake;
   const char* const savedPins = gSignerPins;
   const int savedSignedManifest = gSignedManifest;
+  const int savedHttpsOnly = gHttpsOnly;
 };
