@@ -53,6 +53,18 @@ int IsWebTarget(const wchar_t* url) {
 
 }  // namespace
 
+// Some platforms follow a redirect without reporting it (Wine): where the
+// first data comes from is asked of the binding itself.
+int DownLoadDelegate::LeftHttps() {
+  char at[2048] = {};
+  if (!binding || !platform::BindingUrl(binding, at, sizeof at)) return 0;
+  wchar_t scheme[9] = {};
+  for (int i = 0; i < 8 && at[i]; ++i) scheme[i] = static_cast<unsigned char>(at[i]);
+  if (IsWebTarget(scheme)) return 0;
+  Log("download: its data comes from \"%s\", not https", at);
+  return 1;
+}
+
 Abandoned DownLoadDelegate::Judge(unsigned long progress, unsigned long progressMax) {
   if (progressMax > ceiling || progress > ceiling) return kTooBig;
   if (largestMax > 0 && progress > largestMax) return kPastAnnounced;
@@ -74,7 +86,8 @@ HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnProgress(ULONG progress, ULONG pro
   if (abandoned) return E_ABORT;
   Abandoned verdict = statusCode == kBindStatusRedirecting && (!statusText || !IsWebTarget(statusText))
                           ? kRedirectedOffWeb
-                          : Judge(progress, progressMax);
+                      : statusCode == kBindStatusBeginData && gHttpsOnly && LeftHttps() ? kRedirectedOffWeb
+                                                                                        : Judge(progress, progressMax);
   // Seen before the time it carries: the watchdog reads the time first, and a
   // report it catches half-written must never look like an unabortable stall.
   progressSeen = 1;

@@ -12,6 +12,7 @@
 const int kProgressBarId = UPDATER_PROGRESS_BAR;
 const unsigned long kBindStatusRedirecting = 3;  // BINDSTATUS_REDIRECTING
 const unsigned long kBindStatusCacheFile = 14;   // BINDSTATUS_CACHEFILENAMEAVAILABLE
+const unsigned long kBindStatusBeginData = 4;    // BINDSTATUS_BEGINDOWNLOADDATA
 const unsigned long kBindGetNewestVersion = 0x10;  // BINDF_GETNEWESTVERSION
 const unsigned long kBindNoWriteCache = 0x20;  // BINDF_NOWRITECACHE
 
@@ -74,6 +75,7 @@ class DownLoadDelegate : public IBindStatusCallback {
 
  private:
   Abandoned Judge(unsigned long progress, unsigned long progressMax);
+  int LeftHttps();
 };
 
 // Logs which bound ended a transfer, with its figures.

@@ -172,6 +172,9 @@ void ResetBindInfo(void* bindInfo);
 void HoldBinding(void* binding);
 void AbortBinding(void* binding);
 void ReleaseBinding(void* binding);
+// The address the binding's request is at now, redirects followed (its
+// IWinInetHttpInfo, INTERNET_OPTION_URL); 0 when the binding cannot tell.
+int BindingUrl(void* binding, char* url, unsigned long capacity);
 // Drops the internet cache's copy of a download.
 void DeleteCacheEntry(const char* url);
 

@@ -25,6 +25,21 @@ void AbortBinding(void* binding) { static_cast<IBinding*>(binding)->Abort(); }
 
 void ReleaseBinding(void* binding) { static_cast<IBinding*>(binding)->Release(); }
 
+int BindingUrl(void* binding, char* url, unsigned long capacity) {
+  IWinInetHttpInfo* info = nullptr;
+  if (FAILED(static_cast<IBinding*>(binding)->QueryInterface(IID_IWinInetHttpInfo, reinterpret_cast<void**>(&info))) ||
+      !info) {
+    return 0;
+  }
+  wchar_t wide[2048] = {};
+  DWORD size = sizeof wide;
+  HRESULT result = info->QueryOption(INTERNET_OPTION_URL, wide, &size);
+  info->Release();
+  wide[2047] = L'\0';
+  return result == S_OK && capacity &&
+         ::WideCharToMultiByte(CP_ACP, 0, wide, -1, url, static_cast<int>(capacity), nullptr, nullptr) > 0;
+}
+
 void DeleteCacheEntry(const char* url) { ::DeleteUrlCacheEntryA(url); }
 
 }  // namespace platform

@@ -54,7 +54,10 @@ VARIANTS = {
     "pinned": os.path.join(ROOT, "build", "win32-pinned" if RUNS_32BIT else "win64-pinned", "Updater.exe"),
     "signed": os.path.join(ROOT, "build", "win32-signed" if RUNS_32BIT else "win64-signed", "Updater.exe"),
     "shipped": os.path.join(ROOT, "build", "win32" if RUNS_32BIT else "win64-product", "Updater.exe"),
+    "https": os.path.join(ROOT, "build", "win32-https" if RUNS_32BIT else "win64-https", "Updater.exe"),
 }
+# The suite's throw-away CA, while the https cases have the system trust it.
+TEST_CA = "/usr/local/share/ca-certificates/orvessa-e2e-test-ca.crt"
 SHIPPED_HOST = "update.orvessa.invalid"
 
 
@@ -265,7 +268,15 @@ def start_session():
                      start_new_session=True)
 
 
+def untrust_test_ca():
+    if os.path.exists(TEST_CA):
+        os.unlink(TEST_CA)
+        subprocess.run(["update-ca-certificates", "--fresh"], check=False, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+
+
 def stop_session():
+    untrust_test_ca()
     subprocess.run([WINESERVER, "-k"], env=wine_env(), check=False, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
     pidfile = os.path.join(STATE, "xvfb.pid")

@@ -13,15 +13,34 @@ SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 TINYPROXY_PORT = harness.PORT + 2
 
 
+def use_system_proxy(test, address):
+    """The system's proxy is ADDRESS until TEST ends."""
+    reg("add", SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
+    reg("add", SETTINGS, "/v", "ProxyServer", "/t", "REG_SZ", "/d", address, "/f")
+    test.addCleanup(reg, "add", SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f")
+    test.addCleanup(reg, "delete", SETTINGS, "/v", "ProxyServer", "/f")
+
+
+def start_tinyproxy(test, folder, settings):
+    """tinyproxy on TINYPROXY_PORT until TEST ends, with SETTINGS (lines) added;
+    the path of its log."""
+    os.makedirs(folder)
+    config = os.path.join(folder, "tinyproxy.conf")
+    with open(config, "w") as f:
+        f.write("Port %d\nListen 127.0.0.1\nTimeout 30\nMaxClients 10\nPidFile \"%s/tinyproxy.pid\"\n"
+                "LogFile \"%s/tinyproxy.log\"\nLogLevel Info\nAllow 127.0.0.1\n%s\n"
+                % (TINYPROXY_PORT, folder, folder, "\n".join(settings)))
+    proxy = subprocess.Popen(["tinyproxy", "-d", "-c", config], stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL, start_new_session=True)
+    test.addCleanup(lambda: (proxy.send_signal(signal.SIGTERM), proxy.wait(10)))
+    test.case.wait_for(lambda: os.path.exists(os.path.join(folder, "tinyproxy.pid")), 10, "tinyproxy")
+    use_system_proxy(test, "127.0.0.1:%d" % TINYPROXY_PORT)
+    return os.path.join(folder, "tinyproxy.log")
+
+
 class ProxyTest(E2ETest):
     def case_options(self):
         return {"variant": "shipped"}
-
-    def set_proxy(self, address):
-        reg("add", SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
-        reg("add", SETTINGS, "/v", "ProxyServer", "/t", "REG_SZ", "/d", address, "/f")
-        self.addCleanup(reg, "add", SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f")
-        self.addCleanup(reg, "delete", SETTINGS, "/v", "ProxyServer", "/f")
 
     def offer_through_proxy(self):
         origin = "http://" + SHIPPED_HOST
@@ -51,26 +70,16 @@ class ProxyTest(E2ETest):
         print("a run whose direct attempt finds no server took %.2f s (Wine start-up included)" % self.case.elapsed)
 
     def test_through_the_system_proxy(self):
-        self.set_proxy("127.0.0.1:%d" % harness.PORT)  # the stand-in server answers as a proxy too
+        use_system_proxy(self, "127.0.0.1:%d" % harness.PORT)  # the stand-in server answers as a proxy too
         log = self.check_full_upgrade()
         print("direct attempt: " + [l for l in log.splitlines() if "direct: no answer" in l][0])
 
     def test_through_tinyproxy(self):
         # tinyproxy knows no .invalid host: it hands those to the stand-in server as its upstream.
-        folder = os.path.join(self.case.root, "tinyproxy")
-        os.makedirs(folder)
-        config = os.path.join(folder, "tinyproxy.conf")
-        with open(config, "w") as f:
-            f.write("Port %d\nListen 127.0.0.1\nTimeout 30\nMaxClients 10\nPidFile \"%s/tinyproxy.pid\"\n"
-                    "LogFile \"%s/tinyproxy.log\"\nLogLevel Info\nAllow 127.0.0.1\n"
-                    "Upstream http 127.0.0.1:%d \".invalid\"\n" % (TINYPROXY_PORT, folder, folder, harness.PORT))
-        proxy = subprocess.Popen(["tinyproxy", "-d", "-c", config], stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.DEVNULL, start_new_session=True)
-        self.addCleanup(lambda: (proxy.send_signal(signal.SIGTERM), proxy.wait(10)))
-        self.case.wait_for(lambda: os.path.exists(os.path.join(folder, "tinyproxy.pid")), 10, "tinyproxy")
-        self.set_proxy("127.0.0.1:%d" % TINYPROXY_PORT)
+        log = start_tinyproxy(self, os.path.join(self.case.root, "tinyproxy"),
+                              ['Upstream http 127.0.0.1:%d ".invalid"' % harness.PORT])
         self.check_full_upgrade()
-        with open(os.path.join(folder, "tinyproxy.log"), errors="replace") as f:
+        with open(log, errors="replace") as f:
             self.assertIn(SHIPPED_HOST, f.read())
 
 

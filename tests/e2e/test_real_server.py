@@ -4,49 +4,37 @@ make`. Each case also asks `updater-manifest check` for its verdict and holds
 it against what Updater.exe did."""
 import http.client
 import os
-import signal
 import subprocess
+import tempfile
 import time
 import unittest
 
 import harness
+import served
 from harness import PROMPT_CAPTION, Case, installer_bytes, read_bytes, reg, swf_bytes, write_bytes
 
 TOOL = os.environ.get("UPDATER_MANIFEST", os.path.join(harness.ROOT, "build", "native", "publisher",
                                                        "updater-manifest"))
 ORIGIN = "http://127.0.0.1:%d" % harness.PORT
-CONFIG = """user root;
-daemon off;
-pid {dir}/nginx.pid;
-error_log {dir}/error.log;
-events {{ worker_connections 64; }}
-http {{
-  access_log {dir}/access.log;
-  client_body_temp_path {dir}/tmp; proxy_temp_path {dir}/tmp; fastcgi_temp_path {dir}/tmp;
-  uwsgi_temp_path {dir}/tmp; scgi_temp_path {dir}/tmp;
-  types {{ text/xml xml; application/octet-stream exe swf; }}
-  server {{
-    listen 127.0.0.1:{port};
-    root {tree};
-    location = /api/pellixupdatecfg.xml {{
-      add_header Cache-Control "no-cache, max-age=0";
-      {manifest_options}
-    }}
-  }}
-}}
-"""
 # A sub_filter touches the body, so nginx sends it chunked, with no Content-Length.
-CHUNKED = "sub_filter '<update>' '<update>'; sub_filter_types text/xml; sub_filter_once on;"
+CHUNKED = " sub_filter '<update>' '<update>'; sub_filter_types text/xml; sub_filter_once on;"
 
 
 class RealServerTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # The https server of the configuration needs a certificate to start.
+        folder = tempfile.mkdtemp(dir=harness.STATE)
+        cls.certificate = served.make_server_cert(served.make_ca(folder, "ca"), "server")
+
     def setUp(self):
         reg("delete", r"HKCU\Software\TarvelonMM", "/f")
         self.case = Case(variant="signed" if "signed" in self._testMethodName else "test")
         self.addCleanup(self.case.cleanup)
-        self.dir = os.path.join(self.case.root, "nginx")
-        self.tree = os.path.join(self.dir, "tree")
-        os.makedirs(os.path.join(self.dir, "tmp"))
+        self.nginx = served.Nginx(os.path.join(self.case.root, "nginx"))
+        self.nginx.use_certificate(self.certificate)
+        self.dir = self.nginx.dir
+        self.tree = self.nginx.site
 
     def make_tree(self, version, installer=True, sign=False):
         swf = os.path.join(self.dir, "content.swf")
@@ -69,24 +57,10 @@ class RealServerTest(unittest.TestCase):
         return "installed 1.1.0.12181: offered" in out
 
     def start_nginx(self, manifest_options=""):
-        config = os.path.join(self.dir, "nginx.conf")
-        with open(config, "w") as f:
-            f.write(CONFIG.format(dir=self.dir, port=harness.PORT, tree=self.tree, manifest_options=manifest_options))
-        proc = subprocess.Popen(["nginx", "-p", self.dir, "-c", config], stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL, start_new_session=True)
-        self.addCleanup(self.stop_nginx, proc)
-        deadline = time.time() + 10
-        while not os.path.exists(os.path.join(self.dir, "nginx.pid")) and time.time() < deadline:
-            time.sleep(0.05)
-
-    def stop_nginx(self, proc):
-        with open(os.path.join(self.dir, "nginx.pid")) as f:
-            os.kill(int(f.read()), signal.SIGQUIT)
-        proc.wait(timeout=10)
+        self.addCleanup(self.nginx.start(extra=manifest_options))
 
     def requested(self):
-        with open(os.path.join(self.dir, "access.log")) as f:
-            return [line.split('"')[1].split()[1] for line in f if '"GET ' in line]
+        return self.nginx.requested()
 
     def run_and_answer(self, offered):
         self.case.start_host()

@@ -56,6 +56,7 @@ void ResetBindInfo(void*) {}
 void HoldBinding(void*) { Record("HoldBinding"); }
 void AbortBinding(void*) { Record("AbortBinding"); }
 void ReleaseBinding(void*) { Record("ReleaseBinding"); }
+int BindingUrl(void*, char*, unsigned long) { return 0; }  // the fake reports its redirects as they happen
 
 void DeleteCacheEntry(const char* url) { Record(std::string("DeleteCacheEntry ") + url);
 }
