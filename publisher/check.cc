@@ -156,6 +156,18 @@ void PrintVerdicts(const CheckContext& c) {
   }
 }
 
+// The installer's signer, as the updater will see it.
+void PrintInstaller(const CheckOptions& o) {
+  std::string image, signer;
+  if (o.installerFile.empty() || !ReadWhole(o.installerFile, &image)) return;
+  std::string fault = AuthenticodeFault(image, o.pins, &signer);
+  if (fault.empty()) {
+    printf("installer: signed by %s%s\n", signer.c_str(), o.pins.empty() ? "" : ", pinned");
+  } else {
+    printf("installer: %s%s%s\n", fault.c_str(), signer.empty() ? "" : "; signer ", signer.c_str());
+  }
+}
+
 }  // namespace
 
 int Check(const std::vector<std::string>& args) {
@@ -176,6 +188,7 @@ int Check(const std::vector<std::string>& args) {
   ReadAsTheUpdater(&c);
   PrintFields(c);
   PrintVerdicts(c);
+  PrintInstaller(options);
   int errors = 0, warnings = 0, signatureFaults = 0;
   std::vector<std::string> messages;
   for (size_t i = 0; i < kCheckRuleCount; ++i) {

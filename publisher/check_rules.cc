@@ -138,7 +138,7 @@ void StampInFuture(const CheckContext& c, Messages* out) {
   }
 }
 
-void SignedRelease(const CheckContext& c, Messages* out) {
+void Signature(const CheckContext& c, Messages* out) {
   if (c.options->pins.empty()) return;
   std::string signature, path = c.options->path + ".p7s";
   std::string fault = !ReadWhole(path, &signature) ? "there is no " + path
@@ -148,12 +148,37 @@ void SignedRelease(const CheckContext& c, Messages* out) {
   }
 }
 
+// A release that comes with a signature is for builds that require signed
+// releases, whether or not the pins were given.
+bool SignedRelease(const CheckContext& c) {
+  std::string signature;
+  return !c.options->pins.empty() || ReadWhole(c.options->path + ".p7s", &signature);
+}
+
 void HashesRequired(const CheckContext& c, Messages* out) {
-  if (c.options->pins.empty()) return;
+  if (!SignedRelease(c)) return;
   if (!c.m.installerSha256[0]) out->push_back("<sha256> is missing: signed releases start no installer without it");
   if (c.m.contentUrl[0] && !c.m.contentSha256[0]) {
     out->push_back("<swf-sha256> is missing: signed releases refresh no content without it");
   }
+}
+
+// With pins, the installer must be signed, whole and pinned, or no client starts it.
+void InstallerPinned(const CheckContext& c, Messages* out) {
+  std::string image, signer;
+  const std::string& file = c.options->installerFile;
+  if (file.empty() || c.options->pins.empty() || !ReadWhole(file, &image)) return;
+  std::string fault = AuthenticodeFault(image, c.options->pins, &signer);
+  if (!fault.empty()) out->push_back(file + " refused: " + fault + ": builds with these pins never start it");
+}
+
+// Without pins the build starts it unverified; a signature still protects it on the way.
+void InstallerSigned(const CheckContext& c, Messages* out) {
+  std::string image, signer;
+  const std::string& file = c.options->installerFile;
+  if (file.empty() || !c.options->pins.empty() || !ReadWhole(file, &image)) return;
+  std::string fault = AuthenticodeFault(image, {}, &signer);
+  if (!fault.empty()) out->push_back(file + ": " + fault + ": a build with pins would refuse it");
 }
 
 void Rollout(const CheckContext& c, Messages* out) {
@@ -211,8 +236,10 @@ const CheckRule kCheckRules[] = {
     {"swf-date", kWarning, StampInFuture},
     {"sha256", kError, Hashes},
     {"rollout", kError, Rollout},
-    {"signature", kError, SignedRelease},
+    {"signature", kError, Signature},
     {"sha256", kError, HashesRequired},
     {"files", kError, FilesMatch},
+    {"installer", kError, InstallerPinned},
+    {"installer", kWarning, InstallerSigned},
 };
 const size_t kCheckRuleCount = sizeof kCheckRules / sizeof kCheckRules[0];

@@ -35,6 +35,12 @@ std::string SignBytes(const std::string& data, const std::string& certPath, cons
 std::string SignatureFault(const std::string& data, const std::string& signature,
                            const std::vector<std::string>& pins);
 
+// The installer's Authenticode signature as Updater.exe judges it: "" when it
+// verifies over this very image and (given pins) its signer key is pinned,
+// else the first fault. `signer` gets the signer's subject and pin. Whether
+// the chain reaches a root the clients trust is for their Windows to say.
+std::string AuthenticodeFault(const std::string& image, const std::vector<std::string>& pins, std::string* signer);
+
 // Values.
 std::string Quote(const char* text);
 // "a.b.c.d", each 0-65535: the form a file version takes.

@@ -1,6 +1,7 @@
 """updater-manifest: each pitfall of the updater's exact rules, each exit
 status, and `make` writing what `check` passes. TOOL names the binary."""
 import os
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -11,6 +12,23 @@ PIN = "7fda7e8402585dc48775cb59bb38869ae3582b57fa7c714acc1ce929d11b4792"  # keys
 GOOD = ("<?xml version=\"1.0\"?><update><version>1.1.0.12182</version><flag>0</flag>"
         "<url>http://h/setup.exe</url><swf-url>http://h/m.swf</swf-url><swf-date>2013-01-05|10:00:00</swf-date>"
         "</update>")
+
+
+# A Windows program to sign: the i686 product.
+SAMPLE_PE = os.environ.get("SAMPLE_PE", os.path.join(os.path.dirname(__file__), "..", "..", "build", "win32",
+                                                     "Updater.exe"))
+
+
+def signed_pe(folder, name, key=None):
+    """SAMPLE_PE in FOLDER as NAME, signed by a TEST ONLY key of keys/ (none: unsigned)."""
+    path = os.path.join(folder, name)
+    if key is None:
+        shutil.copy(SAMPLE_PE, path)
+    else:
+        subprocess.run(["osslsigncode", "sign", "-certs", os.path.join(KEYS, key + ".pem"), "-key",
+                        os.path.join(KEYS, key + ".key"), "-h", "sha256", "-in", SAMPLE_PE, "-out", path],
+                       check=True, stdout=subprocess.DEVNULL)
+    return path
 
 
 def run(*args):
@@ -144,10 +162,9 @@ class RolloutTest(unittest.TestCase):
 class SignTest(unittest.TestCase):
     def test_sign_then_check_and_each_failing_rule(self):
         with tempfile.TemporaryDirectory() as tree:
-            installer, swf = os.path.join(tree, "setup.exe"), os.path.join(tree, "in.swf")
-            for path, data in ((installer, b"MZ installer"), (swf, b"FWS\x0amovie")):
-                with open(path, "wb") as f:
-                    f.write(data)
+            installer, swf = signed_pe(tree, "setup.exe", "publisher"), os.path.join(tree, "in.swf")
+            with open(swf, "wb") as f:
+                f.write(b"FWS\x0amovie")
             code, out = run("make", "--version", "2.0.0.1", "--installer-url", "http://h/dl/setup.exe",
                             "--installer", installer, "--content", swf, "--content-url", "http://h/c/m.swf",
                             "--out", tree, "--sign", "--cert", os.path.join(KEYS, "publisher.pem"),
@@ -182,6 +199,36 @@ class SignTest(unittest.TestCase):
                     spoil()
                     code, out = run("check", manifest, *args)
                     self.assertEqual(1, code, out)
+                    self.assertIn(fragment, out)
+
+    def test_installer_judged_as_the_updater_does(self):
+        with tempfile.TemporaryDirectory() as tree:
+            good = signed_pe(tree, "setup.exe", "publisher")
+            tampered = os.path.join(tree, "tampered.exe")
+            data = bytearray(open(good, "rb").read())
+            data[4096] ^= 1
+            open(tampered, "wb").write(data)
+            key = ["--cert", os.path.join(KEYS, "publisher.pem"), "--key", os.path.join(KEYS, "publisher.key")]
+            manifest = os.path.join(tree, "api", "pellixupdatecfg.xml")
+            cases = [
+                # (name, installer made into the release, installer checked, extra args, status, fragment)
+                ("good", good, good, ["--pin", PIN], 0, "installer: signed by /CN=Orvessa Updater TEST ONLY signer"
+                                                        " publisher, pin " + PIN + ", pinned"),
+                ("unsigned", good, signed_pe(tree, "plain.exe"), ["--pin", PIN], 1,
+                 "plain.exe refused: not signed (no certificate table)"),
+                ("unpinned signer", good, signed_pe(tree, "stranger.exe", "stranger"), ["--pin", PIN], 1,
+                 "is not pinned: builds with these pins never start it"),
+                ("tampered after signing", good, tampered, ["--pin", PIN], 1,
+                 "tampered.exe refused: the image was changed after it was signed"),
+                ("signed manifest without its hashes", None, None, [], 1,
+                 "<sha256> is missing: signed releases start no installer without it"),
+            ]
+            for name, made, checked, args, status, fragment in cases:
+                with self.subTest(name):
+                    run("make", "--version", "2.0.0.1", "--installer-url", "http://h/dl/setup.exe", "--out", tree,
+                        "--sign", *key, *(["--installer", made] if made else []))
+                    code, out = run("check", manifest, *args, *(["--installer", checked] if checked else []))
+                    self.assertEqual(status, code, out)
                     self.assertIn(fragment, out)
 
 
