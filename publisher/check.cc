@@ -12,6 +12,12 @@ namespace {
 const char kCheckHelp[] =
     "updater-manifest check MANIFEST [--installed VERSION]... [--stamp STORED_STAMP]... [--now STAMP]\n"
     "                             [--pin PIN]... [--installer FILE] [--content FILE] [--seed SEED]...\n"
+    "updater-manifest check --url http[s]://HOST[:PORT] [--installed VERSION]... [--pin PIN]... ...\n"
+    "\n"
+    "--url is a dry run against the live server: it fetches what Updater.exe built for HOST fetches, the way it\n"
+    "fetches it (the manifest address with its ?1 and the User-Agent it sends, the .p7s beside it, then the\n"
+    "content and the installer from the manifest's addresses), checks the answers (status, Content-Length,\n"
+    "the manifest's caching, the files' first bytes) and then runs every check below on what arrived.\n"
     "\n"
     "Reads MANIFEST exactly as Updater.exe reads it and prints each field as read (or why it is empty),\n"
     "whether the upgrade is forced and why, then one line per --installed file version (is the upgrade\n"
@@ -39,7 +45,7 @@ int ParseCheck(const std::vector<std::string>& args, CheckOptions* o) {
     }
     bool valued = i + 1 < args.size();
     std::string* single = a == "--now" ? &o->now : a == "--installer" ? &o->installerFile
-                        : a == "--content" ? &o->contentFile : nullptr;
+                        : a == "--content" ? &o->contentFile : a == "--url" ? &o->url : nullptr;
     std::vector<std::string>* repeated = a == "--installed" ? &o->installed : a == "--stamp" ? &o->stamps
                                        : a == "--pin" ? &o->pins : a == "--seed" ? &o->seeds : nullptr;
     if (single && valued) {
@@ -51,7 +57,7 @@ int ParseCheck(const std::vector<std::string>& args, CheckOptions* o) {
     } else {
       break;
     }
-    if (i + 1 == args.size()) return -1;
+    if (i + 1 == args.size()) return o->path.empty() == o->url.empty() ? (fputs(kUsage, stderr), 2) : -1;
   }
   fputs(kUsage, stderr);
   return 2;
@@ -174,6 +180,15 @@ int Check(const std::vector<std::string>& args) {
   CheckOptions options;
   int status = ParseCheck(args, &options);
   if (status >= 0) return status;
+  if (!options.url.empty()) return CheckServed(options);
+  int errors = 0, warnings = 0;
+  status = CheckManifest(options, &errors, &warnings);
+  if (status == 2) return status;
+  printf("%d error(s), %d warning(s)\n", errors, warnings);
+  return errors ? 1 : 0;
+}
+
+int CheckManifest(const CheckOptions& options, int* errors, int* warnings) {
   CheckContext c;
   c.options = &options;
   if (!ReadWhole(options.path, &c.body)) {
@@ -183,24 +198,24 @@ int Check(const std::vector<std::string>& args) {
   if (c.body.size() > kManifestCap) {
     printf("size: %zu bytes\n", c.body.size());
     printf("error: longer than the updater's cap of %lu bytes: it reads no manifest\n", kManifestCap);
+    ++*errors;
     return 1;
   }
   ReadAsTheUpdater(&c);
   PrintFields(c);
   PrintVerdicts(c);
   PrintInstaller(options);
-  int errors = 0, warnings = 0, signatureFaults = 0;
+  int signatureFaults = 0;
   std::vector<std::string> messages;
   for (size_t i = 0; i < kCheckRuleCount; ++i) {
     messages.clear();
     kCheckRules[i].test(c, &messages);
     for (const std::string& text : messages) {
       printf("%s: %s\n", kCheckRules[i].severity == kError ? "error" : "warning", text.c_str());
-      ++(kCheckRules[i].severity == kError ? errors : warnings);
+      ++*(kCheckRules[i].severity == kError ? errors : warnings);
       signatureFaults += strcmp(kCheckRules[i].field, "signature") == 0;
     }
   }
   if (!options.pins.empty() && !signatureFaults) printf("signature: valid, signer pinned\n");
-  printf("%d error(s), %d warning(s)\n", errors, warnings);
-  return errors ? 1 : 0;
+  return *errors ? 1 : 0;
 }

@@ -7,7 +7,7 @@
 #include "manifest/manifest.h"
 
 struct CheckOptions {
-  std::string path, now, installerFile, contentFile;
+  std::string path, now, installerFile, contentFile, url;
   std::vector<std::string> installed, stamps, pins, seeds;
 };
 
@@ -32,6 +32,14 @@ struct CheckRule {
   Severity severity;
   void (*test)(const CheckContext& c, std::vector<std::string>* messages);
 };
+
+// Reads the manifest at options.path as the updater does, prints what each
+// client would do and walks the rules, adding to the counts; 2 when the file
+// cannot be read.
+int CheckManifest(const CheckOptions& options, int* errors, int* warnings);
+// check --url: fetches what a client fetches from the server, as it fetches
+// it, and checks what arrived; the exit status.
+int CheckServed(CheckOptions options);
 
 extern const CheckRule kCheckRules[];
 extern const size_t kCheckRuleCount;

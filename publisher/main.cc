@@ -8,6 +8,7 @@
 const char kUsage[] =
     "usage: updater-manifest check MANIFEST [--installed VERSION]... [--stamp STORED_STAMP]... [--now STAMP]\n"
     "                              [--pin PIN]... [--installer FILE] [--content FILE] [--seed SEED]...\n"
+    "       updater-manifest check --url http[s]://HOST[:PORT] [the options above but the files]\n"
     "       updater-manifest make --version V --installer-url URL [--installer FILE] [--forced] [--rollout N]\n"
     "                             [--content FILE --content-url URL] [--tz +HH:MM] [--out DIR]\n"
     "                             [--sign --cert CERT --key KEY]\n"

@@ -116,6 +116,14 @@ std::string ManifestText(const MakeOptions& o, const std::string& installerBytes
   return manifest + "</update>\r\n";
 }
 
+// Writes `bytes` to `path` and says so: its size and SHA-256, for the
+// publisher's records and for comparing with what the server hands out.
+bool WriteReported(const std::string& path, const std::string& bytes) {
+  if (!WriteFile(path, bytes)) return false;
+  printf("wrote %s (%zu bytes, sha256 %s)\n", path.c_str(), bytes.size(), Sha256Hex(bytes).c_str());
+  return true;
+}
+
 // Writes `bytes` where `url` points inside the tree `out`; "" or why not.
 std::string PlaceAtAddress(const std::string& out, const std::string& url, const std::string& bytes) {
   size_t slash = url.find('/', url.find("://") + 3);
@@ -123,7 +131,7 @@ std::string PlaceAtAddress(const std::string& out, const std::string& url, const
   local = local.substr(0, local.find_first_of("?#"));
   if (local.empty() || local.find("..") != std::string::npos) return url + " has no file path in the tree";
   std::string target = out + "/" + local;
-  if (!MakeDirectories(target.substr(0, target.rfind('/'))) || !WriteFile(target, bytes)) {
+  if (!MakeDirectories(target.substr(0, target.rfind('/'))) || !WriteReported(target, bytes)) {
     return "cannot write " + target;
   }
   return "";
@@ -151,7 +159,8 @@ int Make(const std::vector<std::string>& args) {
     fputs(manifest.c_str(), stdout);
     return 0;
   }
-  if (!MakeDirectories(o.out + "/api") || !WriteFile(o.out + "/api/pellixupdatecfg.xml", manifest)) {
+  while (o.out.size() > 1 && o.out.back() == '/') o.out.pop_back();
+  if (!MakeDirectories(o.out + "/api") || !WriteReported(o.out + "/api/pellixupdatecfg.xml", manifest)) {
     return Refuse("cannot write " + o.out + "/api/pellixupdatecfg.xml");
   }
   // The files go where their addresses point inside the tree.
@@ -162,8 +171,7 @@ int Make(const std::vector<std::string>& args) {
   if (o.sign) {
     std::string why, signature = SignBytes(manifest, o.cert, o.key, &why);
     if (signature.empty()) return Refuse(why);
-    if (!WriteFile(o.out + "/api/pellixupdatecfg.xml.p7s", signature)) return Refuse("cannot write the signature");
+    if (!WriteReported(o.out + "/api/pellixupdatecfg.xml.p7s", signature)) return Refuse("cannot write the signature");
   }
-  printf("wrote %s/api/pellixupdatecfg.xml\n", o.out.c_str());
   return 0;
 }

@@ -4,8 +4,8 @@
 # kernel runs 32-bit programs: elsewhere it would make `wine` itself fail.
 set -eu
 packages="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev mingw-w64 wine64 xvfb xdotool
-          imagemagick fonts-wqy-microhei python3 nginx osslsigncode openssl ca-certificates libssl-dev tinyproxy
-          g++-multilib"
+          imagemagick fonts-wqy-microhei python3 nginx osslsigncode openssl ca-certificates libssl-dev
+          libcurl4-openssl-dev tinyproxy g++-multilib"
 sudo=""
 [ "$(id -u)" = 0 ] || sudo=sudo
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }

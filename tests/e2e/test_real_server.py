@@ -110,6 +110,42 @@ class RealServerTest(unittest.TestCase):
         self.assertEqual(["/api/pellixupdatecfg.xml?1", "/api/pellixupdatecfg.xml.p7s", "/content/mnMain.swf",
                           "/download/setup.exe"], self.requested())
 
+    def test_dry_run_against_the_served_release(self):
+        self.make_tree("1.1.0.12182", sign=True)
+        api = os.path.join(self.tree, "api")
+        pin = ["--pin", "7fda7e8402585dc48775cb59bb38869ae3582b57fa7c714acc1ce929d11b4792"]  # keys/publisher.pem
+        cases = [
+            # (name, spoil the tree, served with, check options, exit status, fragment)
+            ("good", None, served.MANIFEST_HEADER, pin, 0, "0 error(s), 0 warning(s)"),
+            ("cached for a day", None, 'add_header Cache-Control "max-age=86400";', pin, 0,
+             "warning: the manifest is served with a long cache lifetime"),
+            ("signature missing", lambda: os.rename(os.path.join(api, "pellixupdatecfg.xml.p7s"),
+                                                    os.path.join(self.dir, "p7s")),
+             served.MANIFEST_HEADER, pin, 1, "signature refused: there is no"),
+            ("installer differs", lambda: (os.rename(os.path.join(self.dir, "p7s"),
+                                                     os.path.join(api, "pellixupdatecfg.xml.p7s")),
+                                           write_bytes(os.path.join(self.tree, "download", "setup.exe"),
+                                                       installer_bytes())),
+             served.MANIFEST_HEADER, pin, 1, "is not the SHA-256 of"),
+        ]
+        for name, spoil, header, options, status, fragment in cases:
+            with self.subTest(name):
+                if spoil:
+                    spoil()
+                stop = self.nginx.start(manifest_header=header)
+                try:
+                    out = subprocess.run([TOOL, "check", "--url", ORIGIN] + options, capture_output=True, text=True,
+                                         timeout=60)
+                finally:
+                    stop()
+                self.assertEqual(status, out.returncode, out.stdout + out.stderr)
+                self.assertIn(fragment, out.stdout)
+                self.assertIn(ORIGIN + "/api/pellixupdatecfg.xml?1", self.agents())  # the updater's User-Agent
+
+    def agents(self):
+        with open(os.path.join(self.dir, "logs", "access.log")) as f:
+            return [line.rsplit('"', 2)[-2] for line in f if "pellixupdatecfg.xml?1" in line]
+
     def test_installer_missing(self):
         manifest = self.make_tree("1.1.0.12182", installer=False)
         self.start_nginx()
