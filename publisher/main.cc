@@ -13,6 +13,8 @@ const char kUsage[] =
     "                             [--content FILE --content-url URL] [--tz +HH:MM] [--out DIR]\n"
     "                             [--sign --cert CERT --key KEY]\n"
     "       updater-manifest sign MANIFEST --cert CERT --key KEY\n"
+    "       updater-manifest release --version V --installer-url URL --installer FILE --cert CERT --key KEY\n"
+    "                                --pin PIN... --out DIR [make's other options]\n"
     "       updater-manifest VERB --help\n";
 
 int main(int argc, char** argv) {
@@ -21,6 +23,7 @@ int main(int argc, char** argv) {
   if (verb == "check") return Check(args);
   if (verb == "make") return Make(args);
   if (verb == "sign") return Sign(args);
+  if (verb == "release") return Release(args);
   if (verb == "--help" || verb == "-h") {
     fputs(kUsage, stdout);
     return 0;

@@ -17,6 +17,7 @@ extern const char* const kSwfSignatures[3];
 int Check(const std::vector<std::string>& args);
 int Make(const std::vector<std::string>& args);
 int Sign(const std::vector<std::string>& args);
+int Release(const std::vector<std::string>& args);
 
 // Files.
 bool ReadWhole(const std::string& path, std::string* data);

@@ -231,6 +231,21 @@ class SignTest(unittest.TestCase):
                     self.assertEqual(status, code, out)
                     self.assertIn(fragment, out)
 
+    def test_release_publishes_only_what_clients_take(self):
+        with tempfile.TemporaryDirectory() as tree:
+            out = os.path.join(tree, "site")
+            key = ["--cert", os.path.join(KEYS, "publisher.pem"), "--key", os.path.join(KEYS, "publisher.key")]
+            for name, installer, status, files in (
+                    ("unsigned installer", signed_pe(tree, "plain.exe"), 1, []),
+                    ("signed and pinned", signed_pe(tree, "setup.exe", "publisher"), 0,
+                     ["api/pellixupdatecfg.xml", "api/pellixupdatecfg.xml.p7s", "download/setup.exe"])):
+                with self.subTest(name):
+                    code, out_text = run("release", "--version", "2.0.0.1", "--installer-url", "http://h/download/setup.exe",
+                                         "--installer", installer, *key, "--pin", PIN, "--out", out)
+                    self.assertEqual(status, code, out_text)
+                    found = sorted(os.path.relpath(os.path.join(d, f), out) for d, _, fs in os.walk(out) for f in fs)
+                    self.assertEqual(files, found)
+
 
 if __name__ == "__main__":
     unittest.main()
