@@ -5,6 +5,7 @@ happened. Scenario names: see --help.
 """
 import argparse
 import os
+import shutil
 import sys
 import time
 
@@ -136,8 +137,11 @@ def main():
             for shot in shots:
                 print("  " + os.path.relpath(shot, ROOT))
         log = case.path("update.log")
-        print("\nThe run's log, %s:" % log)
+        kept = os.path.join(harness.PRODUCT_BUILD, "demo-update.log")  # the case folder goes at the end
+        print("\nThe run's log, %%TEMP%%\\kelvaport\\update.log of this run (a copy stays in %s):"
+              % os.path.relpath(kept, ROOT))
         if os.path.exists(log):
+            shutil.copy(log, kept)
             sys.stdout.write("".join("  " + line + "\n" for line in
                                      harness.read_bytes(log).decode("utf-8", "replace").splitlines()))
         else:
