@@ -3,6 +3,7 @@
 
 #include <stddef.h>
 
+#include "platform/platform.h"
 #include "shared/limits.h"
 
 struct UpdateManifest {
@@ -40,6 +41,13 @@ void ReadManifest(const char* text);
 // (file:, ftp:, a drive or share path) would let the manifest reach local
 // files or other services. With `httpsOnly`, https:// alone.
 int IsWebAddress(const char* url, int httpsOnly);
+
+// Reads the whole body of an open request: until its Content-Length, or with
+// none until the stream ends, at most `cap` bytes, before `requested` (a
+// TickCount) plus the manifest deadline. The zero-terminated body (the caller
+// frees) with its length, or null (the reason logged under `what`).
+char* ReadBody(platform::Internet request, unsigned long requested, unsigned long cap, const char* what,
+               unsigned long* length);
 
 // Fetches and reads the manifest; 1 when it offers a newer version.
 int FetchManifest();

@@ -1,0 +1,83 @@
+// The manifest request's body: read whole, within the cap and the deadline.
+#include <stdlib.h>
+
+#include "manifest/manifest.h"
+#include "platform/platform.h"
+#include "shared/log.h"
+
+namespace {
+
+const long kLengthUnknown = -1;
+const long kLengthRefused = -2;
+
+// A Content-Length is decimal digits. Text that is no number at all is
+// unknown (the body is read to its end); a number of any other form (a sign, a
+// fraction, an exponent) or one over the cap is refused.
+long ParseContentLength(const wchar_t* text, unsigned long cap) {
+  while (*text == L' ' || *text == L'\t') ++text;
+  if (!(*text >= L'0' && *text <= L'9') && *text != L'-' && *text != L'+' && *text != L'.') return kLengthUnknown;
+  unsigned long value = 0;
+  const wchar_t* digits = text;
+  for (; *text >= L'0' && *text <= L'9'; ++text) {
+    value = value * 10 + static_cast<unsigned long>(*text - L'0');
+    if (value > cap) return kLengthRefused;
+  }
+  while (*text == L' ' || *text == L'\t') ++text;
+  return text == digits || *text ? kLengthRefused : static_cast<long>(value);
+}
+
+}  // namespace
+
+// Reads the whole body, patiently: until Content-Length bytes arrived or, with
+// no usable length, until the stream ends, within the deadline. Null for a
+// failed read, a body shorter than announced, one that would pass the cap or
+// one still arriving at the deadline. The caller frees.
+char* ReadBody(platform::Internet request, unsigned long requested, unsigned long cap, const char* what,
+               unsigned long* length) {
+  wchar_t lengthText[64] = {};
+  int haveLength = platform::QueryContentLength(request, lengthText, 64);
+  unsigned long wanted = cap + 1;  // one more than the cap tells "too long"
+  int exact = 0;
+  if (haveLength) {
+    long announced = ParseContentLength(lengthText, cap);
+    if (announced == kLengthRefused) {
+      Log("%s: Content-Length refused (not a length within the cap of %lu)", what, cap);
+      return nullptr;
+    }
+    if (announced >= 0) {
+      wanted = static_cast<unsigned long>(announced);
+      exact = 1;
+    }
+  }
+  char* body = static_cast<char*>(malloc(wanted + 1));
+  if (!body) return nullptr;
+  unsigned long received = 0;
+  const char* failure = nullptr;
+  // Each read takes only what has arrived, so that the deadline is looked at
+  // between pieces: a single read may otherwise wait for the whole body.
+  while (received < wanted && !failure) {
+    unsigned long available = 0, count = 0;
+    if (platform::TickCount() - requested >= kManifestDeadlineMs) {
+      failure = "deadline passed";
+    } else if (!platform::AvailableInternet(request, &available) ||
+               (available > 0 && !platform::ReadInternet(request, body + received,
+                                                         available < wanted - received ? available : wanted - received,
+                                                         &count))) {
+      failure = "read failed";
+    } else if (count == 0) {
+      break;  // end of stream
+    }
+    received += count;
+  }
+  if (!failure && exact && received < wanted) failure = "shorter than announced";
+  if (!failure && received > cap) failure = "over the cap";
+  Log("%s: HTTP %d, Content-Length %ld, received %lu bytes%s%s", what, platform::QueryStatusCode(request),
+      exact ? static_cast<long>(wanted) : -1L, received, failure ? ", refused: " : "", failure ? failure : "");
+  if (failure) {
+    free(body);
+    return nullptr;
+  }
+  body[received] = '\0';
+  *length = received;
+  return body;
+}
