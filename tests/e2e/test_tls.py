@@ -103,6 +103,9 @@ class TlsTest(unittest.TestCase):
         self.case.wait_for(self.case.installer_runs, 30, "the installer to run")
         self.assertEqual(swf_bytes(b"secure"), read_bytes(self.case.path("mnMain.swf")))
         self.assertEqual([harness.MANIFEST_PATH, "/content/mnMain.swf", "/download/setup.exe"], self.nginx.requested())
+        # The publisher's dry run goes the same way, trusting what the system trusts.
+        dry = subprocess.run([TOOL, "check", "--url", ORIGIN], capture_output=True, text=True, timeout=60)
+        self.assertEqual(0, dry.returncode, dry.stdout + dry.stderr)
 
     def test_up_to_date_refreshes_content(self):
         self.make_tree("1.1.0.12181")
