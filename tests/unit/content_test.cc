@@ -142,6 +142,12 @@ TEST_F(ContentTest, FailedDownloadKeepsOldContentAndWritesNoRecord) {
          f.ServeDownload(kSwfUrl, kNewSwf);
          f.downloads[kSwfUrl].redirect = "http://h/mnMain.swf";
        }},
+      {"followed to plain http unreported, in an https-only build",
+       [](FakePlatform& f) {
+         gHttpsOnly = 1;
+         f.ServeDownload(kSwfUrl, kNewSwf);
+         f.downloads[kSwfUrl].silentRedirect = "http://h/mnMain.swf";
+       }},
       {"stalled",
        [](FakePlatform& f) {
          f.ServeDownload(kSwfUrl, kNewSwf);

@@ -22,6 +22,13 @@ Result DownloadToFile(const char* url, const char* path, void* callback) {
       return static_cast<Result>(0x80004004L);
     }
   }
+  gFake->bindingUrl = download.silentRedirect;
+  if (status && !download.silentRedirect.empty()) {
+    std::wstring asked(url, url + strlen(url));  // the first data is reported under the address asked for
+    if (status->OnProgress(0, 0, 4, asked.c_str()) == static_cast<Result>(0x80004004L)) {  // BINDSTATUS_BEGINDOWNLOADDATA
+      return static_cast<Result>(0x80004004L);
+    }
+  }
   auto partial = [&](size_t bytes) {
     if (!gFake->locked.count(path)) gFake->files[path] = download.bytes.substr(0, bytes);
     return static_cast<Result>(0x80004004L);  // E_ABORT
@@ -56,7 +63,11 @@ void ResetBindInfo(void*) {}
 void HoldBinding(void*) { Record("HoldBinding"); }
 void AbortBinding(void*) { Record("AbortBinding"); }
 void ReleaseBinding(void*) { Record("ReleaseBinding"); }
-int BindingUrl(void*, char*, unsigned long) { return 0; }  // the fake reports its redirects as they happen
+int BindingUrl(void*, char* url, unsigned long capacity) {
+  if (gFake->bindingUrl.empty() || gFake->bindingUrl.size() >= capacity) return 0;
+  strcpy(url, gFake->bindingUrl.c_str());
+  return 1;
+}
 
 void DeleteCacheEntry(const char* url) { Record(std::string("DeleteCacheEntry ") + url);
 }

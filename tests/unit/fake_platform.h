@@ -24,6 +24,7 @@ struct FakeDownload {
   unsigned long stallMs = 0;  // silence after the first report, before the rest
   unsigned long msPerStep = 0;  // time before each report, with a look of the watchdog
   std::string redirect;       // reported as a redirect before any data
+  std::string silentRedirect;  // followed unreported: only the binding says where the data comes from
 };
 
 struct FakeBox {
@@ -98,6 +99,7 @@ class FakePlatform {
   // urlmon.
   std::map<std::string, FakeDownload> downloads;
   std::function<void(const std::string& url)> duringDownload;  // after the first notification
+  std::string bindingUrl;  // where the transfer under way gets its data, when the binding is asked
 
   // Trust.
   std::string signature;  // the manifest's .p7s; the fake's form: "SIG:" + the bytes it covers
