@@ -107,11 +107,12 @@ int ReadInternet(Internet request, void* buffer, unsigned long size, unsigned lo
 
 void CloseInternet(Internet handle) { ::InternetCloseHandle(handle); }
 
+// The wide call, as for the proxy settings: no import of its own.
 int QueryRequestUrl(Internet request, char* url, unsigned long capacity) {
-  DWORD size = capacity;
-  if (!capacity || !::InternetQueryOptionA(request, INTERNET_OPTION_URL, url, &size)) return 0;
-  url[capacity - 1] = '\0';
-  return 1;
+  wchar_t wide[2048] = {};
+  DWORD size = sizeof wide - sizeof wide[0];
+  if (!::InternetQueryOptionW(request, INTERNET_OPTION_URL, wide, &size)) return 0;
+  return capacity && ::WideCharToMultiByte(CP_ACP, 0, wide, -1, url, static_cast<int>(capacity), nullptr, nullptr) > 0;
 }
 
 }  // namespace platform
