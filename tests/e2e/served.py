@@ -36,10 +36,6 @@ class Nginx:
         self.site = os.path.join(folder, "site")
         for sub in ("site", "logs", "tmp", "tls"):
             os.makedirs(os.path.join(folder, sub), exist_ok=True)
-        path = folder
-        while path != harness.STATE and path != "/":  # nginx's workers run as nobody
-            os.chmod(path, 0o755)
-            path = os.path.dirname(path)
 
     def start(self, http_port=harness.PORT, tls_port=None, manifest_header=MANIFEST_HEADER, extra=""):
         config = doc_config()
@@ -48,6 +44,8 @@ class Nginx:
                          (MANIFEST_HEADER, manifest_header + extra)):
             assert old in config, "docs/serving.md no longer holds " + old
             config = config.replace(old, new)
+        if os.geteuid() == 0:  # else the workers run as nobody, who may not reach a checkout under /root
+            config = "user root;\n" + config
         with open(os.path.join(self.dir, "nginx.conf"), "w") as f:
             f.write(config)
         pidfile = os.path.join(self.dir, "logs", "nginx.pid")
