@@ -53,11 +53,16 @@ int IsWebTarget(const wchar_t* url) {
 
 }  // namespace
 
-// Some platforms follow a redirect without reporting it (Wine): where the
-// first data comes from is asked of the binding itself.
-int DownLoadDelegate::LeftHttps() {
+// 1 when a redirect took the transfer off the web (off https in https-only
+// builds). Some platforms follow a redirect without reporting it (Wine): in
+// https-only builds, where the first data comes from is asked of the binding.
+int DownLoadDelegate::RedirectedOffWeb(unsigned long statusCode, const wchar_t* statusText) {
+  if (statusCode == kBindStatusRedirecting) return !statusText || !IsWebTarget(statusText);
   char at[2048] = {};
-  if (!binding || !platform::BindingUrl(binding, at, sizeof at)) return 0;
+  if (statusCode != kBindStatusBeginData || !gHttpsOnly || !binding ||
+      !platform::BindingUrl(binding, at, sizeof at)) {
+    return 0;
+  }
   wchar_t scheme[9] = {};
   for (int i = 0; i < 8 && at[i]; ++i) scheme[i] = static_cast<unsigned char>(at[i]);
   if (IsWebTarget(scheme)) return 0;
@@ -84,10 +89,7 @@ HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnProgress(ULONG progress, ULONG pro
     NarrowSystemPath(statusText, cacheFile, sizeof cacheFile);
   }
   if (abandoned) return E_ABORT;
-  Abandoned verdict = statusCode == kBindStatusRedirecting && (!statusText || !IsWebTarget(statusText))
-                          ? kRedirectedOffWeb
-                      : statusCode == kBindStatusBeginData && gHttpsOnly && LeftHttps() ? kRedirectedOffWeb
-                                                                                        : Judge(progress, progressMax);
+  Abandoned verdict = RedirectedOffWeb(statusCode, statusText) ? kRedirectedOffWeb : Judge(progress, progressMax);
   // Seen before the time it carries: the watchdog reads the time first, and a
   // report it catches half-written must never look like an unabortable stall.
   progressSeen = 1;

@@ -75,7 +75,7 @@ class DownLoadDelegate : public IBindStatusCallback {
 
  private:
   Abandoned Judge(unsigned long progress, unsigned long progressMax);
-  int LeftHttps();
+  int RedirectedOffWeb(unsigned long statusCode, const wchar_t* statusText);
 };
 
 // Logs which bound ended a transfer, with its figures.

@@ -32,12 +32,11 @@ int BindingUrl(void* binding, char* url, unsigned long capacity) {
     return 0;
   }
   wchar_t wide[2048] = {};
-  DWORD size = sizeof wide;
+  DWORD size = sizeof wide - sizeof wide[0];
   HRESULT result = info->QueryOption(INTERNET_OPTION_URL, wide, &size);
   info->Release();
-  wide[2047] = L'\0';
-  return result == S_OK && capacity &&
-         ::WideCharToMultiByte(CP_ACP, 0, wide, -1, url, static_cast<int>(capacity), nullptr, nullptr) > 0;
+  int lossy = 0;
+  return result == S_OK && NarrowToAnsi(wide, url, capacity, &lossy);
 }
 
 void DeleteCacheEntry(const char* url) { ::DeleteUrlCacheEntryA(url); }

@@ -111,8 +111,8 @@ void CloseInternet(Internet handle) { ::InternetCloseHandle(handle); }
 int QueryRequestUrl(Internet request, char* url, unsigned long capacity) {
   wchar_t wide[2048] = {};
   DWORD size = sizeof wide - sizeof wide[0];
-  if (!::InternetQueryOptionW(request, INTERNET_OPTION_URL, wide, &size)) return 0;
-  return capacity && ::WideCharToMultiByte(CP_ACP, 0, wide, -1, url, static_cast<int>(capacity), nullptr, nullptr) > 0;
+  int lossy = 0;
+  return ::InternetQueryOptionW(request, INTERNET_OPTION_URL, wide, &size) && NarrowToAnsi(wide, url, capacity, &lossy);
 }
 
 }  // namespace platform
