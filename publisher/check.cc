@@ -162,15 +162,22 @@ void PrintVerdicts(const CheckContext& c) {
   }
 }
 
+// The installer's signature, judged once for the report and the rules.
+void JudgeInstaller(CheckContext* c) {
+  std::string image;
+  const CheckOptions& o = *c->options;
+  c->installerRead = !o.installerFile.empty() && ReadWhole(o.installerFile, &image);
+  if (c->installerRead) c->installerFault = AuthenticodeFault(image, o.pins, &c->installerSigner);
+}
+
 // The installer's signer, as the updater will see it.
-void PrintInstaller(const CheckOptions& o) {
-  std::string image, signer;
-  if (o.installerFile.empty() || !ReadWhole(o.installerFile, &image)) return;
-  std::string fault = AuthenticodeFault(image, o.pins, &signer);
-  if (fault.empty()) {
-    printf("installer: signed by %s%s\n", signer.c_str(), o.pins.empty() ? "" : ", pinned");
+void PrintInstaller(const CheckContext& c) {
+  if (!c.installerRead) return;
+  if (c.installerFault.empty()) {
+    printf("installer: signed by %s%s\n", c.installerSigner.c_str(), c.options->pins.empty() ? "" : ", pinned");
   } else {
-    printf("installer: %s%s%s\n", fault.c_str(), signer.empty() ? "" : "; signer ", signer.c_str());
+    printf("installer: %s%s%s\n", c.installerFault.c_str(), c.installerSigner.empty() ? "" : "; signer ",
+           c.installerSigner.c_str());
   }
 }
 
@@ -204,7 +211,8 @@ int CheckManifest(const CheckOptions& options, int* errors, int* warnings) {
   ReadAsTheUpdater(&c);
   PrintFields(c);
   PrintVerdicts(c);
-  PrintInstaller(options);
+  JudgeInstaller(&c);
+  PrintInstaller(c);
   int signatureFaults = 0;
   std::vector<std::string> messages;
   for (size_t i = 0; i < kCheckRuleCount; ++i) {

@@ -21,6 +21,10 @@ struct CheckContext {
   std::string flagValue;   // up to "</flag>"
   bool versionIsNumbers = false;
   unsigned offered[4] = {};
+  // The --installer file's Authenticode verdict against the pins: read is
+  // false when there is no file to judge; fault is "" when it passes.
+  bool installerRead = false;
+  std::string installerFault, installerSigner;
 };
 
 enum Severity { kWarning, kError };

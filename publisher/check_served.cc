@@ -20,8 +20,14 @@ const long kLongestManifestCacheSeconds = 300;
 
 struct Tally {
   int errors = 0, warnings = 0;
-  void Error(const std::string& text) { printf("error: %s\n", text.c_str()), ++errors; }
-  void Warning(const std::string& text) { printf("warning: %s\n", text.c_str()), ++warnings; }
+  void Error(const std::string& text) {
+    printf("error: %s\n", text.c_str());
+    ++errors;
+  }
+  void Warning(const std::string& text) {
+    printf("warning: %s\n", text.c_str());
+    ++warnings;
+  }
 };
 
 // A manifest or signature that a cache on the way may keep hands out a stale offer.
@@ -64,9 +70,7 @@ bool Fetch(const char* what, const std::string& url, const std::string& agent, c
 void JudgeStart(const char* what, const std::string& path, const char* const* prefixes, size_t count, Tally* t) {
   std::string data;
   ReadWhole(path, &data);
-  for (size_t i = 0; i < count; ++i) {
-    if (data.compare(0, strlen(prefixes[i]), prefixes[i]) == 0) return;
-  }
+  if (StartsWithOneOf(data, prefixes, count)) return;
   t->Error(std::string(what) + " does not begin with " + prefixes[0] + (count > 1 ? ", CWS or ZWS" : "") +
            ": the updater refuses it");
 }

@@ -150,9 +150,9 @@ int Make(const std::vector<std::string>& args) {
   if (!o.installer.empty() && !ReadWhole(o.installer, &installerBytes)) return Refuse("cannot read " + o.installer);
   if (!o.content.empty()) {
     if (!ReadWhole(o.content, &contentBytes)) return Refuse("cannot read " + o.content);
-    bool swf = false;
-    for (const char* prefix : kSwfSignatures) swf = swf || contentBytes.compare(0, 3, prefix) == 0;
-    if (!swf) return Refuse(o.content + " does not begin with an SWF signature (FWS, CWS or ZWS)");
+    if (!StartsWithOneOf(contentBytes, kSwfSignatures, 3)) {
+      return Refuse(o.content + " does not begin with an SWF signature (FWS, CWS or ZWS)");
+    }
   }
   std::string manifest = ManifestText(o, installerBytes, contentBytes, zone);
   if (o.out.empty()) {

@@ -12,6 +12,8 @@ typedef struct x509_st X509;
 extern const char kUsage[];
 extern const char kStampFormat[];  // "YYYY-MM-DD|HH:MM:SS"
 extern const char* const kSwfSignatures[3];
+// 1 when `data` begins with one of the `count` prefixes.
+bool StartsWithOneOf(const std::string& data, const char* const* prefixes, size_t count);
 
 // The commands: each answers the exit status (0 done, 1 refused, 2 usage).
 int Check(const std::vector<std::string>& args);

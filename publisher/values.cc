@@ -8,6 +8,13 @@
 const char kStampFormat[] = "YYYY-MM-DD|HH:MM:SS";
 const char* const kSwfSignatures[3] = {"FWS", "CWS", "ZWS"};
 
+bool StartsWithOneOf(const std::string& data, const char* const* prefixes, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (data.compare(0, strlen(prefixes[i]), prefixes[i]) == 0) return true;
+  }
+  return false;
+}
+
 std::string Quote(const char* text) { return std::string("\"") + text + "\""; }
 
 bool ParseVersion(const char* text, unsigned parts[4]) { return ParseVersionNumbers(text, parts) != 0; }
