@@ -1,6 +1,7 @@
 """A real web server for the end-to-end suites: our own unprivileged nginx,
 started from the very configuration docs/serving.md gives publishers (only
 its ports are the suite's), and a throw-away certificate authority for https."""
+import contextlib
 import os
 import re
 import shutil
@@ -55,6 +56,15 @@ class Nginx:
         while not os.path.exists(pidfile) and time.time() < deadline:
             time.sleep(0.05)
         return self.stop
+
+    @contextlib.contextmanager
+    def serving(self, **options):
+        """nginx up for the length of a `with` block (options as for start)."""
+        stop = self.start(**options)
+        try:
+            yield
+        finally:
+            stop()
 
     def stop(self):
         with open(os.path.join(self.dir, "logs", "nginx.pid")) as f:

@@ -132,12 +132,9 @@ class RealServerTest(unittest.TestCase):
             with self.subTest(name):
                 if spoil:
                     spoil()
-                stop = self.nginx.start(manifest_header=header)
-                try:
+                with self.nginx.serving(manifest_header=header):
                     out = subprocess.run([TOOL, "check", "--url", ORIGIN] + options, capture_output=True, text=True,
                                          timeout=60)
-                finally:
-                    stop()
                 self.assertEqual(status, out.returncode, out.stdout + out.stderr)
                 self.assertIn(fragment, out.stdout)
                 self.assertIn(ORIGIN + "/api/pellixupdatecfg.xml?1", self.agents())  # the updater's User-Agent

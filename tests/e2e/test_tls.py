@@ -120,11 +120,8 @@ class TlsTest(unittest.TestCase):
         for name, code in (("another name", 12038), ("expired", 12037), ("untrusted CA", None)):
             with self.subTest(name):
                 self.nginx.use_certificate(self.certs[name])
-                stop = self.nginx.start()
-                try:
+                with self.nginx.serving():
                     self.assertEqual(0, self.case.run())
-                finally:
-                    stop()
                 log = self.log()
                 self.assertEqual([], self.nginx.requested())
                 self.assertFalse(os.path.exists(self.case.path("mnMain.swf")))
@@ -143,11 +140,8 @@ class TlsTest(unittest.TestCase):
                 self.make_tree("1.1.0.12182", installer_url=installer_url)
                 shutil.copy(os.path.join(self.nginx.site, "api", "pellixupdatecfg.xml"),
                             os.path.join(self.nginx.site, "api", "moved.xml"))
-                stop = self.nginx.start(extra=extra)
-                try:
+                with self.nginx.serving(extra=extra):
                     self.assertEqual(0, self.case.run())
-                finally:
-                    stop()
                 self.assertIsNone(self.case.find_window(title=harness.PROMPT_CAPTION))
                 self.assertIn(logged, self.log())
                 self.assertNotIn("/download/setup.exe", self.nginx.requested())
