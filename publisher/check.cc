@@ -63,16 +63,27 @@ int ParseCheck(const std::vector<std::string>& args, CheckOptions* o) {
   return 2;
 }
 
-// Reads the manifest as the updater does into `c`.
+// The policy of the builds the options describe: with pins, signed releases.
+BuildPolicy PolicyOf(const CheckOptions& o) { return BuildPolicy{o.pins.empty() ? 0 : 1, 0}; }
+
+// Reads the manifest as the updater does into `c`, and judges its signature
+// as a build with the pins would.
 void ReadAsTheUpdater(CheckContext* c) {
-  gManifest = UpdateManifest();
-  ReadManifest(c->body.c_str());  // fills the process-wide record, as in the updater
-  c->m = gManifest;
-  char* addresses[] = {c->m.installerUrl, c->m.contentUrl};
+  const CheckOptions& o = *c->options;
+  c->read = ReadManifest(c->body.c_str());
+  if (!o.pins.empty()) {
+    std::string signature, path = o.path + ".p7s";
+    c->signatureFault = !ReadWhole(path, &signature) ? "there is no " + path : SignatureFault(c->body, signature, o.pins);
+  }
+  c->read.signatureTrusted = !o.pins.empty() && c->signatureFault.empty();
+  // The addresses as the updater keeps them, whatever else is decided.
+  const BuildPolicy webOnly = {0, 0};
+  c->m = DecideUpdate(c->read, ClientFacts(), webOnly).manifest;
+  c->m.signatureTrusted = c->read.signatureTrusted;
+  const char* read[] = {c->read.installerUrl, c->read.contentUrl};
+  const char* kept[] = {c->m.installerUrl, c->m.contentUrl};
   for (int i = 0; i < 2; ++i) {
-    if (!addresses[i][0] || IsWebAddress(addresses[i], 0)) continue;
-    c->refusedUrl[i] = addresses[i];
-    addresses[i][0] = '\0';  // the updater leaves it empty
+    if (read[i][0] && !kept[i][0]) c->refusedUrl[i] = read[i];
   }
   const char* flag = strstr(c->body.c_str(), "<flag>");
   c->hasFlag = flag != nullptr;
@@ -125,23 +136,33 @@ void PrintFields(const CheckContext& c) {
   }
 }
 
+// One installed version's verdict, as Updater.exe reaches it.
+void PrintOffer(const CheckContext& c, const std::string& installed) {
+  ClientFacts client = ClientFacts();
+  snprintf(client.installed, sizeof client.installed, "%s", installed.c_str());
+  UpdateDecision d = DecideUpdate(c.read, client, PolicyOf(*c.options));
+  const char* who = c.options->pins.empty() ? "" : " by signed builds";
+  const std::string version = Quote(c.m.version);
+  if (!d.feed.yes) {
+    printf("installed %s: not offered%s (the manifest is refused: %s)\n", installed.c_str(), who, d.feed.reason);
+  } else if (d.offer.yes) {
+    printf("installed %s: offered, %s (%s sorts after it as text)\n", installed.c_str(),
+           d.forced ? "forced" : "optional", version.c_str());
+  } else if (d.needsSeed) {
+    printf("installed %s: offered, %s, to the clients in the rollout's stage (--seed judges one client)\n",
+           installed.c_str(), c.m.forced ? "forced" : "optional");
+  } else if (strcmp(d.offer.rule, "text order") == 0) {
+    printf("installed %s: not offered (%s does not sort after it as text)\n", installed.c_str(), version.c_str());
+  } else {
+    printf("installed %s: not offered%s (%s%s%s)\n", installed.c_str(), who, d.offer.reason,
+           d.noteCount ? "; " : "", d.noteCount ? d.notes[d.noteCount - 1] : "");
+  }
+}
+
 // What each client the options name would do.
 void PrintVerdicts(const CheckContext& c) {
   const UpdateManifest& m = c.m;
-  for (const std::string& v : c.options->installed) {
-    if (!m.installerUrl[0]) {
-      printf("installed %s: not offered (no installer address)\n", v.c_str());
-    } else if (VersionIsNewer(m.version, v.c_str()) && !c.options->pins.empty() &&
-               !VersionIsNewerAsNumbers(m.version, v.c_str())) {
-      printf("installed %s: not offered by signed builds (%s sorts after it as text, but is not newer as four "
-             "numbers)\n", v.c_str(), Quote(m.version).c_str());
-    } else if (VersionIsNewer(m.version, v.c_str())) {
-      printf("installed %s: offered, %s (%s sorts after it as text)\n", v.c_str(), m.forced ? "forced" : "optional",
-             Quote(m.version).c_str());
-    } else {
-      printf("installed %s: not offered (%s does not sort after it as text)\n", v.c_str(), Quote(m.version).c_str());
-    }
-  }
+  for (const std::string& v : c.options->installed) PrintOffer(c, v);
   int percent = RolloutPercent(m.rollout, m.foundRollout);
   for (const std::string& seed : c.options->seeds) {
     char* end = nullptr;
@@ -150,10 +171,9 @@ void PrintVerdicts(const CheckContext& c) {
       printf("seed %s: not a 32-bit number\n", seed.c_str());
       continue;
     }
-    unsigned bucket = RolloutBucket(value, m.version);
-    printf("seed %s: bucket %u, %s\n", seed.c_str(), bucket,
-           percent >= 100 || (percent >= 0 && bucket < static_cast<unsigned>(percent)) ? "in this stage"
-                                                                                      : "not in this stage");
+    unsigned bucket = 0;
+    int in = RolloutAdmits(percent, value, m.version, &bucket);
+    printf("seed %s: bucket %u, %s\n", seed.c_str(), bucket, in ? "in this stage" : "not in this stage");
   }
   for (const std::string& stamp : c.options->stamps) {
     bool due = m.contentUrl[0] && m.contentDate[0] && StampIsNewer(m.contentDate, stamp.c_str());

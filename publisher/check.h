@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "manifest/manifest.h"
+#include "offer/offer.h"
 
 struct CheckOptions {
   std::string path, now, installerFile, contentFile, url;
@@ -15,7 +16,8 @@ struct CheckOptions {
 struct CheckContext {
   const CheckOptions* options;
   std::string body;        // the bytes of the file
-  UpdateManifest m;        // as read; addresses off the web are left empty, as the updater does
+  UpdateManifest read;     // as read, with the signature's verdict
+  UpdateManifest m;        // as used: addresses off the web are left empty, as the updater does
   std::string refusedUrl[2];  // the url and swf-url that were not web addresses
   bool hasFlag = false;
   std::string flagValue;   // up to "</flag>"
@@ -25,6 +27,8 @@ struct CheckContext {
   // false when there is no file to judge; fault is "" when it passes.
   bool installerRead = false;
   std::string installerFault, installerSigner;
+  // With --pin, why MANIFEST.p7s does not vouch for the body ("" when it does).
+  std::string signatureFault;
 };
 
 enum Severity { kWarning, kError };

@@ -102,9 +102,7 @@ int CheckServed(CheckOptions options) {
     }
     std::string body;
     ReadWhole(options.path, &body);
-    gManifest = UpdateManifest();
-    ReadManifest(body.c_str());
-    UpdateManifest read = gManifest;
+    UpdateManifest read = ReadManifest(body.c_str());
     if (read.contentUrl[0] && IsWebAddress(read.contentUrl, 0) &&
         Fetch("content", read.contentUrl, kDownloadAgent, dir + "/mnMain.swf", &t, &c)) {
       options.contentFile = dir + "/mnMain.swf";

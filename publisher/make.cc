@@ -76,12 +76,12 @@ int ParseMake(const std::vector<std::string>& args, MakeOptions* o) {
 std::string ValuesFault(const MakeOptions& o, long* zoneSeconds) {
   unsigned parts[4];
   if (!ParseVersion(o.version.c_str(), parts)) return "--version must be four dot-separated numbers (0-65535)";
-  if (o.installerUrl.size() >= sizeof gManifest.installerUrl) {
+  if (o.installerUrl.size() >= sizeof(UpdateManifest::installerUrl)) {
     return "--installer-url is longer than the updater's field (" +
-           std::to_string(sizeof gManifest.installerUrl - 1) + " bytes)";
+           std::to_string(sizeof(UpdateManifest::installerUrl) - 1) + " bytes)";
   }
-  if (o.contentUrl.size() >= sizeof gManifest.contentUrl) {
-    return "--content-url is longer than the updater's field (" + std::to_string(sizeof gManifest.contentUrl - 1) +
+  if (o.contentUrl.size() >= sizeof(UpdateManifest::contentUrl)) {
+    return "--content-url is longer than the updater's field (" + std::to_string(sizeof(UpdateManifest::contentUrl) - 1) +
            " bytes)";
   }
   for (const std::string* url : {&o.installerUrl, &o.contentUrl}) {

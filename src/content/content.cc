@@ -16,7 +16,7 @@ namespace {
 
 // The stored stamp, or empty when the value is missing, not a string, longer
 // than the buffer or stored without its terminator.
-void ReadStoredStamp(platform::RegKey key, char* stamp, unsigned long capacity) {
+void ReadStoredStamp(const platform::RegKey& key, char* stamp, unsigned long capacity) {
   unsigned long type = 0;
   unsigned long size = capacity;
   long status = platform::QueryValue(key, outside::kRegUpdateTime, &type,
@@ -44,14 +44,13 @@ int NeedsContentRefresh() {
   }
   platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
   if (!key) {
-    platform::CloseFile(file);
     Log("content: due, no registry key");
     return 1;
   }
   char stored[platform::kMaxPath] = {};
   ReadStoredStamp(key, stored, sizeof stored);
-  platform::CloseKey(key);
-  platform::CloseFile(file);
+  key.Reset();
+  file.Reset();
   int due = StampIsNewer(gManifest.contentDate, stored);
   Log("content: %s, announced \"%s\", stored \"%s\"", due ? "due" : "not due", gManifest.contentDate, stored);
   return due;
@@ -66,10 +65,11 @@ void RefreshContentIfNeeded() {
   DownLoadDelegate delegate(nullptr, kMaxContentBytes, gWorkPaths.workDir);
   platform::File file = DownloadWhole(gManifest.contentUrl, partPath, &delegate, kSwfSignature);
   // Its hash is checked before the old file is touched.
-  int matches = file && FileMatchesHash(file, gManifest.contentSha256, "content");
-  if (file) platform::CloseFile(file);  // a file held open cannot be moved
+  int arrived = file ? 1 : 0;
+  int matches = arrived && FileMatchesHash(file, gManifest.contentSha256, "content");
+  file.Reset();  // a file held open cannot be moved
   if (!matches) {
-    if (file) platform::RemoveFile(partPath);
+    if (arrived) platform::RemoveFile(partPath);
     Log("content: kept the old file");
     return;
   }
@@ -92,5 +92,4 @@ void RecordContentRefresh() {
            now.second);
   stamp[sizeof stamp - 1] = '\0';  // msvcrt's snprintf leaves a cut text unterminated
   platform::SetStringValue(key, outside::kRegUpdateTime, stamp);
-  platform::CloseKey(key);
 }

@@ -7,32 +7,11 @@
 #include "shared/work_paths.h"
 #include "trust/trust.h"
 
-// OnProgress drives the bar, feeds the watchdog and refuses redirects off the
-// web; OnStartBinding keeps the binding so that the watchdog can abort it;
-// GetBindInfo keeps the transfer out of the cache. The delegate lives on the
-// caller's stack for the length of the download call and is never counted or
-// handed out.
-HRESULT STDMETHODCALLTYPE DownLoadDelegate::QueryInterface(REFIID, void**) { return E_NOTIMPL; }
-ULONG STDMETHODCALLTYPE DownLoadDelegate::AddRef() { return static_cast<ULONG>(E_NOTIMPL); }
-ULONG STDMETHODCALLTYPE DownLoadDelegate::Release() { return static_cast<ULONG>(E_NOTIMPL); }
-HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnStartBinding(DWORD, IBinding* started) {
-  if (!started || binding) return S_OK;  // the first binding is the one to watch
-  platform::HoldBinding(started);
-  binding = started;
-  return S_OK;
+void DownLoadDelegate::OnStart(platform::Binding started) {
+  if (!started || binding) return;  // the first binding is the one to watch
+  binding = static_cast<platform::Binding&&>(started);
+  abortable = binding.Get();
 }
-HRESULT STDMETHODCALLTYPE DownLoadDelegate::GetPriority(LONG*) { return E_NOTIMPL; }
-HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnLowResource(DWORD) { return E_NOTIMPL; }
-HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
-// Neither read from nor written to the internet cache: a response served once
-// with a long lifetime is never replayed to a later run.
-HRESULT STDMETHODCALLTYPE DownLoadDelegate::GetBindInfo(DWORD* flags, BINDINFO* bindInfo) {
-  if (flags) *flags = kBindGetNewestVersion | kBindNoWriteCache;
-  if (bindInfo) platform::ResetBindInfo(bindInfo);
-  return S_OK;
-}
-HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
-HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
 
 namespace {
 
@@ -57,9 +36,9 @@ int IsWebTarget(const wchar_t* url) {
 // builds). Some platforms follow a redirect without reporting it (Wine): in
 // https-only builds, where the first data comes from is asked of the binding.
 int DownLoadDelegate::RedirectedOffWeb(unsigned long statusCode, const wchar_t* statusText) {
-  if (statusCode == kBindStatusRedirecting) return !statusText || !IsWebTarget(statusText);
+  if (statusCode == platform::kBindStatusRedirecting) return !statusText || !IsWebTarget(statusText);
   char at[2048] = {};
-  if (statusCode != kBindStatusBeginData || !gHttpsOnly || !binding ||
+  if (statusCode != platform::kBindStatusBeginData || !gHttpsOnly || !binding ||
       !platform::BindingUrl(binding, at, sizeof at)) {
     return 0;
   }
@@ -81,41 +60,35 @@ Abandoned DownLoadDelegate::Judge(unsigned long progress, unsigned long progress
   return kNotAbandoned;
 }
 
-HRESULT STDMETHODCALLTYPE DownLoadDelegate::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
-                                                       LPCWSTR statusText) {
+int DownLoadDelegate::OnReport(unsigned long received, unsigned long progressMax, unsigned long statusCode,
+                               const wchar_t* statusText) {
   // The platform writes the body to a cache file first; an abandoned one is
   // never committed to the cache, so only its name finds it again.
-  if (statusCode == kBindStatusCacheFile && statusText && !cacheFile[0]) {
+  if (statusCode == platform::kBindStatusCacheFile && statusText && !cacheFile[0]) {
     NarrowSystemPath(statusText, cacheFile, sizeof cacheFile);
   }
-  if (abandoned) return E_ABORT;
-  Abandoned verdict = RedirectedOffWeb(statusCode, statusText) ? kRedirectedOffWeb : Judge(progress, progressMax);
-  // Seen before the time it carries: the watchdog reads the time first, and a
+  if (abandoned) return 0;
+  Abandoned verdict = RedirectedOffWeb(statusCode, statusText) ? kRedirectedOffWeb : Judge(received, progressMax);
+  // Seen before the time it carries: the watch reads the time first, and a
   // report it catches half-written must never look like an unabortable stall.
   progressSeen = 1;
-  lastProgress = progress;
+  lastProgress = received;
   if (progressMax > largestMax) largestMax = progressMax;
   if (verdict != kNotAbandoned) {
-    abandoned = verdict;  // the watchdog aborts the binding should E_ABORT not end it
-    return E_ABORT;
+    abandoned = verdict;  // the watch aborts the binding should the answer not end it
+    return 0;
   }
-  if (progress >= gainedBytes + kRateFloorBytes) {
-    gainedBytes = progress;
+  if (received >= gainedBytes + kRateFloorBytes) {
+    gainedBytes = received;
     lastGain = platform::TickCount();
   }
-  // After a cancel the window is gone and the lookup finds nothing.
-  platform::Window bar = window ? platform::DialogItem(window, kProgressBarId) : nullptr;
-  if (bar) {
-    platform::SetProgressRange(bar, progressMax);
-    platform::SetProgressPosition(bar, progress);
-    platform::Repaint(bar);
-  }
-  return S_OK;
+  if (progress) progress->Show(received, progressMax);
+  return 1;
 }
 
 namespace {
 
-int StartsWithSignature(platform::File file, const FileSignature& signature) {
+int StartsWithSignature(const platform::File& file, const FileSignature& signature) {
   unsigned char head[8] = {};
   if (signature.length > sizeof head) return 0;
   long read = platform::ReadFileAt(file, 0, head, static_cast<unsigned long>(signature.length));
@@ -167,11 +140,11 @@ platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate
   FlushRunLog();  // the transfer may take a while, or end the process
   {
     TransferWatchdog watchdog(delegate, url, path);
+    Watch watch(&watchdog, kWatchIntervalMs);
     result = platform::DownloadToFile(url, path, delegate);
   }  // the watch has ended here
-  void* binding = delegate->binding;
-  delegate->binding = nullptr;
-  if (binding) platform::ReleaseBinding(binding);
+  delegate->abortable = nullptr;
+  delegate->binding.Reset();
   // The platform keeps a copy in the internet cache whatever the bind flags
   // say (Wine does); a later run must never be handed it.
   platform::DeleteCacheEntry(url);
@@ -179,11 +152,12 @@ platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate
     LogAbandoned(url, *delegate);
     platform::RemoveFile(path);
     if (delegate->cacheFile[0]) platform::RemoveFile(delegate->cacheFile);
-    return nullptr;
+    return platform::File();
   }
   // One handle from here on: what is checked is what the caller gets, and
   // nobody can write, rename or delete the file while it is held.
-  platform::File file = result == 0 ? platform::OpenForReading(path) : nullptr;
+  platform::File file;
+  if (result == 0) file = platform::OpenForReading(path);
   long long size = file ? platform::OpenFileSize(file) : -1;
   // The platform may answer success for an error page or a cut transfer:
   // also hold the file against the announced length and its signature.
@@ -193,7 +167,7 @@ platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate
       static_cast<long>(size), delegate->largestMax, recognized ? "whole, " : whole ? "not " : "not whole",
       whole ? signature.what : "");
   if (recognized) return file;
-  if (file) platform::CloseFile(file);
+  file.Reset();
   platform::RemoveFile(path);
-  return nullptr;
+  return platform::File();
 }

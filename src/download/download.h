@@ -1,20 +1,11 @@
-// Downloads through the platform's status-callback download, and the checks
-// that tell a whole file from an error page or a cut transfer.
+// Downloads through the platform's reporting download, and the checks that
+// tell a whole file from an error page or a cut transfer.
 #pragma once
 
 #include <stddef.h>
 
-#include "dialog_ids.h"
-#include "platform/bind_status_callback.h"
 #include "platform/platform.h"
 #include "shared/limits.h"
-
-const int kProgressBarId = UPDATER_PROGRESS_BAR;
-const unsigned long kBindStatusRedirecting = 3;  // BINDSTATUS_REDIRECTING
-const unsigned long kBindStatusCacheFile = 14;   // BINDSTATUS_CACHEFILENAMEAVAILABLE
-const unsigned long kBindStatusBeginData = 4;    // BINDSTATUS_BEGINDOWNLOADDATA
-const unsigned long kBindGetNewestVersion = 0x10;  // BINDF_GETNEWESTVERSION
-const unsigned long kBindNoWriteCache = 0x20;  // BINDF_NOWRITECACHE
 
 // The largest files the downloads hold, in MiB (the build's CMake settings).
 #ifndef UPDATER_MAX_CONTENT_MB
@@ -31,31 +22,32 @@ const unsigned long long kDiskReserveBytes = UPDATER_DISK_RESERVE_BYTES;
 // Why a download was given up before its end.
 enum Abandoned { kNotAbandoned, kTooBig, kTooBigOnDisk, kPastAnnounced, kNoRoom, kRedirectedOffWeb };
 
-// Status callback of a download: drives the progress bar of `window` (which
-// may be null), remembers the sizes the platform reported, and gives the
-// transfer up when it grows past `ceiling` bytes, past its announced length,
-// or would not leave the reserve free on the volume of `folder`.
-class DownLoadDelegate : public IBindStatusCallback {
+// Where a download's progress is shown; the progress window is one.
+class ProgressSink {
  public:
-  DownLoadDelegate(platform::Window progressWindow, unsigned long maxBytes, const char* targetFolder)
-      : window(progressWindow), ceiling(maxBytes), folder(targetFolder) {}
-  virtual ~DownLoadDelegate() {}
+  virtual void Show(unsigned long received, unsigned long total) = 0;
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
-  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD reserved, IBinding* binding) override;
-  HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) override;
-  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD reserved) override;
-  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
-                                       LPCWSTR statusText) override;
-  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR error) override;
-  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* bindInfo) override;
-  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
-                                            STGMEDIUM* medium) override;
-  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID riid, IUnknown* object) override;
+ protected:
+  ~ProgressSink() {}
+};
 
-  platform::Window window;
+// The observer of a download: shows its progress on `progress` (which may be
+// null), remembers the sizes the platform reported, and gives the transfer up
+// when it grows past `ceiling` bytes, past its announced length, or would not
+// leave the reserve free on the volume of `folder`.
+class DownLoadDelegate : public platform::DownloadObserver {
+ public:
+  DownLoadDelegate(ProgressSink* sink, unsigned long maxBytes, const char* targetFolder)
+      : progress(sink), ceiling(maxBytes), folder(targetFolder) {}
+
+  // Keeps the first binding, so that the watch can abort it.
+  void OnStart(platform::Binding started) override;
+  // Drives the progress, feeds the watch and refuses redirects off the web; 0
+  // ends the transfer.
+  int OnReport(unsigned long progress, unsigned long progressMax, unsigned long status,
+               const wchar_t* text) override;
+
+  ProgressSink* progress;
   unsigned long ceiling;           // the most bytes this download may hold
   const char* folder;              // where the file lands: its volume must have room
   unsigned long lastProgress = 0;  // bytes received at the last notification
@@ -66,8 +58,10 @@ class DownLoadDelegate : public IBindStatusCallback {
   char cacheFile[platform::kMaxPath] = {};  // the platform's own copy, as it named it (empty: none named)
   int roomChecked = 0;
 
-  // Shared with the download's watchdog thread (see watchdog.h).
-  void* volatile binding = nullptr;     // IBinding, held from OnStartBinding until the call returned
+  platform::Binding binding;  // held from the start until the call returned and its watch ended
+
+  // Shared with the download's watch thread (see watchdog.h).
+  void* volatile abortable = nullptr;   // the binding's handle while it is held
   volatile unsigned long lastGain = 0;  // TickCount when the rate floor was last met (or the start)
   volatile long progressSeen = 0;       // a first progress report has come
   volatile long abandoned = kNotAbandoned;  // set here; the watchdog then aborts the binding
@@ -94,4 +88,4 @@ struct FileSignature {
 // reading only: the caller closes it. Anything else removes the file and
 // answers null. A transfer that stops receiving is abandoned (watchdog.h).
 platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate* delegate,
-                  const FileSignature& signature);
+                             const FileSignature& signature);

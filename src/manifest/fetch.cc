@@ -1,183 +1,137 @@
-#include <stdlib.h>
-
 #include "manifest/manifest.h"
 #include "outside/outside.h"
 #include "platform/platform.h"
-#include "shared/deadline.h"
 #include "shared/log.h"
+#include "shared/watch.h"
 #include "trust/trust.h"
 
 namespace {
 
-// WinINet's errors for a request that never reached a server.
-const unsigned kErrorTimeout = 12002;       // ERROR_INTERNET_TIMEOUT
-const unsigned kErrorNameNotResolved = 12007;  // ERROR_INTERNET_NAME_NOT_RESOLVED
-const unsigned kErrorCannotConnect = 12029;  // ERROR_INTERNET_CANNOT_CONNECT
-const unsigned kErrorHttpsToHttp = 12040;    // ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR
-
-// The certificate and TLS failures, named in the log.
-const char* TlsFailure(unsigned error) {
-  switch (error) {
-    case 12037: return "certificate expired or not yet valid";
-    case 12038: return "certificate for another name";
-    case 12044: return "the server asks for a client certificate";
-    case 12045: return "certificate from an untrusted authority";
-    case 12057: return "certificate revocation not checked";
-    case 12157: return "secure channel failed";
-    case 12169: return "certificate invalid";
-    case 12170: return "certificate revoked";
-    default: return nullptr;
-  }
+void LogPassed(const char* what) {
+  Log("%s: the request passed its deadline of %lu ms and is closed", what, kManifestDeadlineMs);
 }
+
+// The deadline of a request: closes its session, and with it every handle
+// the blocked call waits on. The first look is at the deadline.
+class SessionDeadline : public WatchOwner {
+ public:
+  SessionDeadline(const platform::Internet& session, const char* what) : session_(session.Get()), what_(what) {}
+  WatchVerdict Judge(unsigned long) override { return kExpire; }
+  void Expire() override { platform::CloseInternetHandle(session_); }
+  void LogEnd() override {
+    LogPassed(what_);
+    Log("%s: still blocked %lu ms after its deadline, the run ends here", what_, kWatchGraceMs);
+  }
+
+ private:
+  void* const session_;
+  const char* const what_;
+};
 
 // The request to `url`, or null with the reason in `error`. A request of an
 // https-only build that a redirect took off https is closed and refused.
-platform::Internet OpenRequest(platform::Internet session, const wchar_t* url, const char* what, unsigned* error) {
+platform::Internet OpenRequest(const platform::Internet& session, const Watch& deadline, const wchar_t* url,
+                               const char* what, unsigned* error) {
   platform::Internet request = platform::OpenUrlReload(session, url, kManifestTimeoutMs);
   *error = platform::LastError();  // before anything else can change it
+  if (deadline.Expired()) {
+    request.Forget();  // gone with its session
+    return platform::Internet();
+  }
   if (!request || !gHttpsOnly) return request;
   char at[2048] = {};
   if (platform::QueryRequestUrl(request, at, sizeof at) && IsWebAddress(at, 1)) return request;
   Log("%s: redirected to \"%s\", not https: refused", what, at);
-  platform::CloseInternet(request);
-  *error = kErrorHttpsToHttp;
-  return nullptr;
+  *error = platform::kErrorHttpsToHttp;
+  return platform::Internet();
 }
 
 // Why a request got no answer, for the log.
 void LogNoAnswer(const char* what, const char* how, const char* url, unsigned error) {
-  const char* tls = TlsFailure(error);
-  Log("%s: %sno answer from %s, error %u%s%s", what, how, url, error, tls ? ", " : "", tls ? tls : "");
+  const char* meaning = platform::ErrorMeaning(error);
+  Log("%s: %sno answer from %s, error %u%s%s", what, how, url, error, meaning ? ", " : "", meaning ? meaning : "");
 }
 
-// The watch of a request's deadline closes its session, and with it every
-// handle the blocked call waits on.
-void CloseSessionNow(void* session) { platform::CloseInternet(session); }
-
-// 1 when the deadline closed the session (its handles are gone), logged.
-int PassedDeadline(Deadline* deadline, const char* what) {
+// Ends the watch; 1 when the deadline closed the session (its handles are
+// gone: the caller forgets them), logged.
+int PassedDeadline(Watch* deadline, const char* what) {
   if (!deadline->Stop()) return 0;
+  LogPassed(what);
   Log("%s: closed at its deadline; no manifest", what);
   return 1;
 }
 
 // With signed releases: 1 when the manifest's detached signature, fetched
 // with the same session and settings, vouches for exactly these bytes.
-int SignatureVouchesFor(platform::Internet session, const char* body, unsigned long size, int* sessionClosed) {
+int SignatureVouchesFor(const platform::Internet& session, const char* body, unsigned long size, int* sessionClosed) {
   unsigned long requested = platform::TickCount();
-  Deadline deadline(kManifestDeadlineMs, CloseSessionNow, session, "signature");
+  SessionDeadline owner(session, "signature");
+  Watch deadline(&owner, kManifestDeadlineMs);
   unsigned error = 0;
-  platform::Internet request = OpenRequest(session, outside::kSignatureUrl, "signature", &error);
+  platform::Internet request = OpenRequest(session, deadline, outside::kSignatureUrl, "signature", &error);
   unsigned long signatureSize = 0;
-  char* signature = request ? ReadBody(request, requested, kSignatureCap, "signature", &signatureSize) : nullptr;
+  HeapText signature =
+      request ? ReadBody(request, deadline, requested, kSignatureCap, "signature", &signatureSize) : HeapText();
   if ((*sessionClosed = PassedDeadline(&deadline, "signature"))) {
-    free(signature);
+    request.Forget();
     return 0;
   }
   if (!request) {
     LogNoAnswer("signature", "", outside::kSignatureUrlText, error);
     return 0;
   }
-  platform::CloseInternet(request);
-  int trusted = signature && ManifestSignatureIsTrusted(reinterpret_cast<const unsigned char*>(body), size,
-                                                        reinterpret_cast<const unsigned char*>(signature),
-                                                        signatureSize);
-  free(signature);
-  return trusted;
+  request.Reset();
+  return signature && ManifestSignatureIsTrusted(reinterpret_cast<const unsigned char*>(body), size,
+                                                 reinterpret_cast<const unsigned char*>(signature.Get()),
+                                                 signatureSize);
 }
 
-// Leaves an address that is not a web address empty, as a value that does not
-// fit its field: no content is fetched, no upgrade is offered.
-void KeepWebAddressesOnly() {
-  char* const fields[] = {gManifest.contentUrl, gManifest.installerUrl};
-  for (char* field : fields) {
-    if (!field[0] || IsWebAddress(field, gHttpsOnly)) continue;
-    Log("manifest: %s refused: not %s address", field == gManifest.installerUrl ? "url" : "swf-url",
-        gHttpsOnly ? "an https" : "a web");
-    field[0] = '\0';
-  }
-}
-
-// A field as read: its value, or why it is empty.
-void LogField(const char* name, const char* value, long found, size_t capacity) {
-  if (value[0]) {
-    Log("manifest: %s \"%s\"", name, value);
-  } else if (found < 0) {
-    Log("manifest: %s missing", name);
-  } else if (static_cast<size_t>(found) >= capacity) {
-    Log("manifest: %s rejected (%ld bytes; holds at most %lu)", name, found, static_cast<unsigned long>(capacity - 1));
-  } else {
-    Log("manifest: %s empty", name);
-  }
-}
-
-// Whether the manifest just read offers an upgrade.
-int Decide() {
-  KeepWebAddressesOnly();
-  int newer = IsNewerThanInstalled();
-  // No installer address means there is nothing to upgrade with.
-  int answer = gManifest.installerUrl[0] != '\0' && newer && InRollout();
-  Log("decision: %s", answer ? (gManifest.forced ? "offered, forced" : "offered, optional")
-                      : !newer                      ? "not offered: not newer than installed"
-                      : !gManifest.installerUrl[0] ? "not offered: no installer address"
-                                                    : "not offered: outside the rollout");
-  return answer;
-}
-
-// One attempt at the manifest: the decision (1: an upgrade is offered), or -1
-// when no body was read. `noAnswer` tells whether it failed without any
-// answer from a server. The request as a whole, from the connection to the
-// body's last byte, and the signature's after it, each have the deadline.
-int FetchThrough(int viaProxy, int* noAnswer) {
+// One attempt at the manifest: 1 with the body in `fetched`, -1 when none was
+// read. `noAnswer` tells whether it failed without any answer from a server.
+// The request as a whole, from the connection to the body's last byte, and
+// the signature's after it, each have the deadline.
+int FetchThrough(int viaProxy, int* noAnswer, FetchedManifest* fetched) {
   *noAnswer = 0;
   platform::Internet session = platform::OpenSession(outside::kManifestUrl, viaProxy);
   if (!session) return -1;
   unsigned long requested = platform::TickCount();
-  Deadline deadline(kManifestDeadlineMs, CloseSessionNow, session, "manifest");
+  SessionDeadline owner(session, "manifest");
+  Watch deadline(&owner, kManifestDeadlineMs);
   unsigned error = 0;
-  platform::Internet request = OpenRequest(session, outside::kManifestUrl, "manifest", &error);
+  platform::Internet request = OpenRequest(session, deadline, outside::kManifestUrl, "manifest", &error);
   unsigned long size = 0;
-  char* body = request ? ReadBody(request, requested, kManifestCap, "manifest", &size) : nullptr;
+  HeapText body = request ? ReadBody(request, deadline, requested, kManifestCap, "manifest", &size) : HeapText();
   int sessionClosed = PassedDeadline(&deadline, "manifest");
-  if (body && !sessionClosed && gSignedManifest && !SignatureVouchesFor(session, body, size, &sessionClosed)) {
-    free(body);
-    body = nullptr;
-  }
+  int trusted = 0;
+  if (body && !sessionClosed && gSignedManifest) trusted = SignatureVouchesFor(session, body.Get(), size, &sessionClosed);
   if (sessionClosed) {
-    free(body);
+    request.Forget();
+    session.Forget();
     return -1;
   }
-  int answer = -1;
-  if (request) {
-    if (body) {
-      ReadManifest(body);
-      free(body);
-      LogField("version", gManifest.version, gManifest.foundVersion, sizeof gManifest.version);
-      Log("manifest: flag %s", gManifest.forced ? "forced" : "optional");
-      LogField("url", gManifest.installerUrl, gManifest.foundInstallerUrl, sizeof gManifest.installerUrl);
-      LogField("swf-url", gManifest.contentUrl, gManifest.foundContentUrl, sizeof gManifest.contentUrl);
-      LogField("swf-date", gManifest.contentDate, gManifest.foundContentDate, sizeof gManifest.contentDate);
-      answer = Decide();  // while the request is still open
-    }
-    platform::CloseInternet(request);
-  } else {
-    *noAnswer = error == kErrorTimeout || error == kErrorNameNotResolved || error == kErrorCannotConnect;
+  if (!request) {
+    *noAnswer = platform::NeverReachedServer(error);
     LogNoAnswer("manifest", viaProxy ? "through the proxy: " : "direct: ", outside::kManifestUrlText, error);
+    return -1;
   }
-  platform::CloseInternet(session);  // the request's flags kept it out of the cache: nothing to delete
-  return answer;
+  // The request's flags kept it out of the cache: nothing to delete.
+  if (!body) return -1;
+  fetched->body = static_cast<HeapText&&>(body);
+  fetched->size = size;
+  fetched->signatureTrusted = trusted;
+  return 1;
 }
 
 }  // namespace
 
-int FetchManifest() {
+int FetchManifest(FetchedManifest* fetched) {
   // Direct first. Only when no server answered at all, and the system names a
   // proxy, the same request once more the way the downloads go.
   int noAnswer = 0;
-  int answer = FetchThrough(0, &noAnswer);
+  int answer = FetchThrough(0, &noAnswer, fetched);
   if (answer < 0 && noAnswer && platform::SystemHasProxy()) {
     Log("manifest: trying the system's proxy settings");
-    answer = FetchThrough(1, &noAnswer);
+    answer = FetchThrough(1, &noAnswer, fetched);
   }
   return answer > 0;
 }

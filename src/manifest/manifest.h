@@ -4,7 +4,10 @@
 #include <stddef.h>
 
 #include "platform/platform.h"
+#include "shared/heap_text.h"
 #include "shared/limits.h"
+
+class Watch;
 
 struct UpdateManifest {
   char contentUrl[520];   // "swf-url"; empty: no content file announced
@@ -19,6 +22,9 @@ struct UpdateManifest {
   // missing or out of order: tells a rejected value from an absent one.
   long foundContentUrl, foundContentDate, foundVersion, foundInstallerUrl, foundInstallerSha256, foundContentSha256,
       foundRollout;
+  // Not the reader's: set by whoever fetched the document. A detached
+  // signature by a pinned key vouched for exactly these bytes.
+  int signatureTrusted;
 };
 
 extern UpdateManifest gManifest;
@@ -33,8 +39,8 @@ const unsigned long kManifestTimeoutMs = UPDATER_MANIFEST_TIMEOUT_MS;
 // server that trickles counts as no manifest.
 const unsigned long kManifestDeadlineMs = UPDATER_MANIFEST_DEADLINE_MS;
 
-// Fills gManifest from a zero-terminated document.
-void ReadManifest(const char* text);
+// The fields of a zero-terminated document.
+UpdateManifest ReadManifest(const char* text);
 
 // 1 for an absolute http:// or https:// address with a host, no user
 // information, no backslash, no control byte and no space. Anything else
@@ -44,13 +50,24 @@ int IsWebAddress(const char* url, int httpsOnly);
 
 // Reads the whole body of an open request: until its Content-Length, or with
 // none until the stream ends, at most `cap` bytes, before `requested` (a
-// TickCount) plus the manifest deadline. The zero-terminated body (the caller
-// frees) with its length, or null (the reason logged under `what`).
-char* ReadBody(platform::Internet request, unsigned long requested, unsigned long cap, const char* what,
-               unsigned long* length);
+// TickCount) plus the manifest deadline, and never once `deadline` closed the
+// request. The zero-terminated body with its length, or null (the reason
+// logged under `what`, unless the deadline closed it).
+HeapText ReadBody(const platform::Internet& request, const Watch& deadline, unsigned long requested,
+                  unsigned long cap, const char* what, unsigned long* length);
 
-// Fetches and reads the manifest; 1 when it offers a newer version.
-int FetchManifest();
+// The manifest's bytes as the server sent them, and in builds that require
+// signed releases whether its signature vouched for them.
+struct FetchedManifest {
+  HeapText body;
+  unsigned long size = 0;
+  int signatureTrusted = 0;
+};
+
+// Fetches the manifest (direct, then through the system's proxy when no
+// server answered) and, with signed releases, its signature; 1 when a body
+// was read.
+int FetchManifest(FetchedManifest* fetched);
 
 // The comparisons, byte-wise as text (unsigned), never as numbers.
 // 1 when the offered version text sorts after the installed one.
@@ -70,15 +87,6 @@ int RolloutPercent(const char* value, long found);
 // The client's place in a release's rollout, 0-99: the 32-bit FNV-1a hash of
 // the seed's four bytes (least significant first) and the version text, modulo 100.
 unsigned RolloutBucket(unsigned long seed, const char* version);
-// 1 when this client is in the manifest's rollout; reads, or makes once, the
-// client's seed only when the rollout is below 100. Logs the verdict.
-int InRollout();
 
 // The fixed file version of `path` as "a.b.c.d"; 0 (and empty) when unknown.
 int FileVersionText(const char* path, char* text, size_t capacity);
-
-// 1 when the manifest's version text sorts after the installed file version;
-// in builds that require signed releases, only when it is also newer as four
-// numbers (a genuine old release replayed must never be offered). The log
-// says which rule refused.
-int IsNewerThanInstalled();

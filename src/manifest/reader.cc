@@ -3,8 +3,6 @@
 #include "manifest/manifest.h"
 #include "shared/text.h"
 
-UpdateManifest gManifest;
-
 namespace {
 
 // The value between the first opening and the first closing tag anywhere in
@@ -24,21 +22,23 @@ void TakeValue(const char* text, const char* open, const char* close, char* fiel
 
 }  // namespace
 
-void ReadManifest(const char* text) {
-  TakeValue(text, "<swf-url>", "</swf-url>", gManifest.contentUrl, sizeof gManifest.contentUrl,
-            &gManifest.foundContentUrl);
-  TakeValue(text, "<swf-date>", "</swf-date>", gManifest.contentDate, sizeof gManifest.contentDate,
-            &gManifest.foundContentDate);
-  TakeValue(text, "<version>", "</version>", gManifest.version, sizeof gManifest.version, &gManifest.foundVersion);
+UpdateManifest ReadManifest(const char* text) {
+  UpdateManifest m = UpdateManifest();
+  TakeValue(text, "<swf-url>", "</swf-url>", m.contentUrl, sizeof m.contentUrl,
+            &m.foundContentUrl);
+  TakeValue(text, "<swf-date>", "</swf-date>", m.contentDate, sizeof m.contentDate,
+            &m.foundContentDate);
+  TakeValue(text, "<version>", "</version>", m.version, sizeof m.version, &m.foundVersion);
   const char* flag = strstr(text, "<flag>");
-  gManifest.forced = flag && flag[sizeof "<flag>" - 1] == 'f';  // only the one byte counts
-  TakeValue(text, "<url>", "</url>", gManifest.installerUrl, sizeof gManifest.installerUrl,
-            &gManifest.foundInstallerUrl);
+  m.forced = flag && flag[sizeof "<flag>" - 1] == 'f';  // only the one byte counts
+  TakeValue(text, "<url>", "</url>", m.installerUrl, sizeof m.installerUrl,
+            &m.foundInstallerUrl);
   // Optional hashes: their names hold none of the five tags above, so readers
   // that do not know them read the rest as before.
-  TakeValue(text, "<sha256>", "</sha256>", gManifest.installerSha256, sizeof gManifest.installerSha256,
-            &gManifest.foundInstallerSha256);
-  TakeValue(text, "<swf-sha256>", "</swf-sha256>", gManifest.contentSha256, sizeof gManifest.contentSha256,
-            &gManifest.foundContentSha256);
-  TakeValue(text, "<rollout>", "</rollout>", gManifest.rollout, sizeof gManifest.rollout, &gManifest.foundRollout);
+  TakeValue(text, "<sha256>", "</sha256>", m.installerSha256, sizeof m.installerSha256,
+            &m.foundInstallerSha256);
+  TakeValue(text, "<swf-sha256>", "</swf-sha256>", m.contentSha256, sizeof m.contentSha256,
+            &m.foundContentSha256);
+  TakeValue(text, "<rollout>", "</rollout>", m.rollout, sizeof m.rollout, &m.foundRollout);
+  return m;
 }

@@ -1,29 +1,79 @@
 // Thin wrappers over every Windows call the updater makes. The logic includes
-// this header only; platform_win.cc implements it over Win32, and the unit
+// this header only; the win_*.cc files implement it over Win32, and the unit
 // tests link a recording fake instead.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
+#include "platform/errors.h"
+
 namespace platform {
 
-// Opaque handles; null means "none" everywhere.
-typedef void* Instance;
-typedef void* Window;
-typedef void* File;
-typedef void* RegKey;
-typedef void* Internet;
-typedef void* Mutex;
-typedef void* Thread;
-typedef void* Event;
-typedef void* Process;
-typedef void* TrustState;
+// Handles that own nothing: plain pointers, each of its own kind.
+typedef struct InstanceKind* Instance;
+typedef struct WindowKind* Window;
+
+// A handle this program owns: it moves, never copies, and `Close` lets it go
+// when it goes. Null means "none" everywhere.
+template <void (*Close)(void*)>
+class Owned {
+ public:
+  Owned() {}
+  explicit Owned(void* raw) : raw_(raw) {}
+  Owned(Owned&& other) : raw_(other.Forget()) {}
+  Owned& operator=(Owned&& other) {
+    Reset(other.Forget());
+    return *this;
+  }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  ~Owned() { Reset(); }
+
+  explicit operator bool() const { return raw_ != nullptr; }
+  void* Get() const { return raw_; }
+  // Lets go of the handle without closing it: for one closed by other means
+  // (its parent, or a watch on another thread).
+  void* Forget() {
+    void* raw = raw_;
+    raw_ = nullptr;
+    return raw;
+  }
+  void Reset(void* raw = nullptr) {
+    if (raw_ && raw_ != raw) Close(raw_);
+    raw_ = raw;
+  }
+
+ private:
+  void* raw_ = nullptr;
+};
+
+// How each kind of owned handle is let go of; the types below call them.
+void CloseFileHandle(void* raw);
+void CloseRegKey(void* raw);
+void CloseInternetHandle(void* raw);  // also closes every handle made under it
+void CloseMutexHandle(void* raw);     // gives the mutex back first when this thread holds it
+void CloseEventHandle(void* raw);
+void CloseThreadHandle(void* raw);    // does not wait for the thread: JoinThread does
+void CloseProcessHandle(void* raw);
+void CloseTrustState(void* raw);      // WinVerifyTrust's close action
+void ReleaseBindingHandle(void* raw);  // the download's IBinding
+void FreeVersionBlock(void* raw);
+
+typedef Owned<CloseFileHandle> File;
+typedef Owned<CloseRegKey> RegKey;
+typedef Owned<CloseInternetHandle> Internet;
+typedef Owned<CloseMutexHandle> Mutex;
+typedef Owned<CloseEventHandle> Event;
+typedef Owned<CloseThreadHandle> Thread;
+typedef Owned<CloseProcessHandle> Process;
+typedef Owned<CloseTrustState> TrustState;
+typedef Owned<ReleaseBindingHandle> Binding;
+typedef Owned<FreeVersionBlock> VersionBlock;
 typedef long Result;  // HRESULT
 
 const size_t kMaxPath = 260;  // MAX_PATH, terminator included
 
-const unsigned kErrorAlreadyExists = 183;
 const unsigned long kRegSz = 1;
 const unsigned long kRegDword = 4;
 
@@ -49,9 +99,8 @@ struct LocalTime {
 // path; where the system has it, leaves only the system folder in it.
 void RestrictDllSearch();
 // Creates and takes the named mutex; null when it already existed (another
-// run holds it) or cannot be made.
+// run holds it) or cannot be made. Letting it go gives it back.
 Mutex TakeNamedMutex(const wchar_t* name);
-void ReleaseNamedMutex(Mutex mutex);
 // Full path of the running executable; the length written, the capacity when
 // it was cut, 0 on failure.
 unsigned long ModuleFileName(wchar_t* buffer, unsigned long capacity);
@@ -73,11 +122,11 @@ File OpenFolder(const char* path);
 // 1 when `path` names an existing folder.
 int IsFolder(const char* path);
 // 1 when the open folder is a reparse point (a junction or symbolic link).
-int FolderIsReparsePoint(File folder);
+int FolderIsReparsePoint(const File& folder);
 // Who owns the open folder at `path`: 1 the user running this program, SYSTEM
 // or the Administrators group; 0 anybody else; -1 its volume keeps no owners
 // (FAT) or the owner cannot be read.
-int FolderOwnerTrusted(File folder, const char* path);
+int FolderOwnerTrusted(const File& folder, const char* path);
 unsigned LastError();
 int RemoveFile(const char* path);
 // Replaces `to` with `from` in one step (MOVEFILE_REPLACE_EXISTING).
@@ -85,7 +134,6 @@ int MoveReplacing(const char* from, const char* to);
 // Read access, shared for reading only: while the handle is open nobody can
 // write, rename or delete the file. Null on failure (a sharing violation too).
 File OpenForReading(const char* path);
-void CloseFile(File file);
 // Free bytes for this user on the volume that holds `folder`; -1 when unknown.
 long long FreeDiskBytes(const char* folder);
 // Size in bytes of the file at `path`, -1 when there is none.
@@ -93,30 +141,33 @@ long long PathFileSize(const char* path);
 // Appends to the file, creating it; shared with readers and writers. 0 on failure.
 int AppendToFile(const char* path, const char* data, unsigned long size);
 // Size in bytes of an open file, -1 when it cannot be read.
-long long OpenFileSize(File file);
+long long OpenFileSize(const File& file);
 // Reads up to `capacity` bytes from `offset`; the count read, -1 on failure.
-long ReadFileAt(File file, unsigned long long offset, unsigned char* buffer, unsigned long capacity);
+long ReadFileAt(const File& file, unsigned long long offset, unsigned char* buffer, unsigned long capacity);
 LocalTime CurrentLocalTime();
 void Pause(unsigned long milliseconds);
 unsigned long TickCount();  // milliseconds, wraps after 49 days: compare differences only
 
-// --- Threads (the download watchdog only) ---
+// --- Threads (the watch of a blocking call only: shared/watch.cc) ---
 // Runs `job(context)` on a new thread; null when none could be started.
 Thread StartThread(void (*job)(void* context), void* context);
-void JoinThread(Thread thread);  // waits for the job to return, then closes
-Event NewEvent();                // manual reset, not signalled; null on failure
-void SignalEvent(Event event);
-int WaitEvent(Event event, unsigned long milliseconds);  // 1 when signalled
-void CloseEvent(Event event);
+void JoinThread(const Thread& thread);  // waits for the job to return
+Event NewEvent();                       // manual reset, not signalled; null on failure
+void SignalEvent(const Event& event);
+int WaitEvent(const Event& event, unsigned long milliseconds);  // 1 when signalled
+// A lock shared by two threads, taken again by its holder without waiting;
+// null on failure.
+Mutex NewLock();
+int TakeLock(const Mutex& lock, unsigned long milliseconds);  // 1 when taken in time
+void GiveLock(const Mutex& lock);
 // Ends this process at once with exit status 0; a last resort when a
-// transfer cannot be stopped.
+// blocking call cannot be stopped.
 void EndProcessNow();
 
 // --- Processes ---
 // The process that owns a window, opened only to wait for its end.
 Process OpenWindowProcess(Window window);
-int WaitProcessEnd(Process process, unsigned long milliseconds);  // 1 when it ended
-void CloseProcess(Process process);
+int WaitProcessEnd(const Process& process, unsigned long milliseconds);  // 1 when it ended
 
 // Random bytes from the system's generator (RtlGenRandom); 0 on failure.
 int RandomBytes(void* buffer, unsigned long size);
@@ -125,10 +176,9 @@ int RandomBytes(void* buffer, unsigned long size);
 // Opens the key, creating it when missing, with read and write access.
 RegKey OpenOrCreateUserKey(const wchar_t* subKey);
 // RegQueryValueExA: 0 (ERROR_SUCCESS) or the Win32 error; `size` in/out.
-long QueryValue(RegKey key, const char* name, unsigned long* type, unsigned char* data, unsigned long* size);
-long SetDwordValue(RegKey key, const wchar_t* name, unsigned long value);
-long SetStringValue(RegKey key, const char* name, const char* text);  // stores the terminator too
-void CloseKey(RegKey key);
+long QueryValue(const RegKey& key, const char* name, unsigned long* type, unsigned char* data, unsigned long* size);
+long SetDwordValue(const RegKey& key, const wchar_t* name, unsigned long value);
+long SetStringValue(const RegKey& key, const char* name, const char* text);  // stores the terminator too
 
 // --- WinINet ---
 const int kSchemeOther = 0, kSchemeHttp = 1, kSchemeHttps = 2;
@@ -149,46 +199,56 @@ int SystemHasProxy();
 // nor stored (INTERNET_FLAG_NO_COOKIES), with connect, send and receive
 // timeouts in milliseconds. An https:// address goes over TLS
 // (INTERNET_FLAG_SECURE) with the system's certificate checks, none waived.
-Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeoutMs);
+Internet OpenUrlReload(const Internet& session, const wchar_t* url, unsigned long timeoutMs);
 // HTTP_QUERY_CONTENT_LENGTH as text; `byteCapacity` is the room in bytes.
-int QueryContentLength(Internet request, wchar_t* text, unsigned long byteCapacity);
-int QueryStatusCode(Internet request);  // HTTP_QUERY_STATUS_CODE, 0 when unknown
+int QueryContentLength(const Internet& request, wchar_t* text, unsigned long byteCapacity);
+int QueryStatusCode(const Internet& request);  // HTTP_QUERY_STATUS_CODE, 0 when unknown
 // Bytes that can be read now without waiting for more; waits (up to the
 // receive timeout) for the first when none are there. 0 at the end.
-int AvailableInternet(Internet request, unsigned long* available);
-int ReadInternet(Internet request, void* buffer, unsigned long size, unsigned long* read);
-void CloseInternet(Internet handle);
+int AvailableInternet(const Internet& request, unsigned long* available);
+int ReadInternet(const Internet& request, void* buffer, unsigned long size, unsigned long* read);
 // The address the request ended at, redirects followed (INTERNET_OPTION_URL).
-int QueryRequestUrl(Internet request, char* url, unsigned long capacity);
+int QueryRequestUrl(const Internet& request, char* url, unsigned long capacity);
 
 // --- urlmon ---
-// URLDownloadToFileA with no caller object; `callback` is an
-// IBindStatusCallback* or null.
-Result DownloadToFile(const char* url, const char* path, void* callback);
-// Clears a BINDINFO to its defaults (a GET), keeping its size field.
-void ResetBindInfo(void* bindInfo);
-// IBinding handed to a status callback: keep it, stop its transfer (from any
-// thread), let it go.
-void HoldBinding(void* binding);
+// What a download reports, on the thread that called DownloadToFile.
+const unsigned long kBindStatusRedirecting = 3;  // BINDSTATUS_REDIRECTING: `text` is the new address
+const unsigned long kBindStatusBeginData = 4;    // BINDSTATUS_BEGINDOWNLOADDATA
+const unsigned long kBindStatusCacheFile = 14;   // BINDSTATUS_CACHEFILENAMEAVAILABLE: `text` is its path
+class DownloadObserver {
+ public:
+  // The transfer's binding, held for the observer until it lets it go.
+  virtual void OnStart(Binding binding) = 0;
+  // One report; 0 ends the transfer (E_ABORT).
+  virtual int OnReport(unsigned long progress, unsigned long progressMax, unsigned long status,
+                       const wchar_t* text) = 0;
+
+ protected:
+  ~DownloadObserver() {}
+};
+// URLDownloadToFileA with no caller object, neither read from nor written to
+// the internet cache (BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE, a GET);
+// `observer` may be null.
+Result DownloadToFile(const char* url, const char* path, DownloadObserver* observer);
+// Stops the transfer of a held binding, from any thread (IBinding::Abort).
 void AbortBinding(void* binding);
-void ReleaseBinding(void* binding);
 // The address the binding's request is at now, redirects followed (its
-// IWinInetHttpInfo, INTERNET_OPTION_URL); 0 when the binding cannot tell.
-int BindingUrl(void* binding, char* url, unsigned long capacity);
+// IWinInetHttpInfo, INTERNET_OPTION_URL); 0 when the binding cannot tell or
+// the address does not fit.
+int BindingUrl(const Binding& binding, char* url, unsigned long capacity);
 // Drops the internet cache's copy of a download.
 void DeleteCacheEntry(const char* url);
 
 // --- Trust (wintrust, crypt32) ---
 // WinVerifyTrust, generic Authenticode policy, on an open file with no UI and
-// no revocation look-ups. The state must go to CloseTrust on every path.
+// no revocation look-ups; `state` is closed when it goes, on every path.
 // Answers the verdict (0: a valid signature).
-long VerifyFileTrust(File file, const char* path, TrustState* state);
+long VerifyFileTrust(const File& file, const char* path, TrustState* state);
 // SHA-256 of the signer certificate's SubjectPublicKeyInfo (DER); 0 when the
 // state holds no signer.
-int SignerKeyDigest(TrustState state, unsigned char digest[32]);
-void CloseTrust(TrustState state);  // null is allowed
+int SignerKeyDigest(const TrustState& state, unsigned char digest[32]);
 // SHA-256 of a whole open file; 0 when it cannot be read.
-int FileSha256(File file, unsigned char digest[32]);
+int FileSha256(const File& file, unsigned char digest[32]);
 // CryptVerifyDetachedMessageSignature over `content` with a DER PKCS #7
 // signature. Answers the verdict (0: valid) and, when valid, the SHA-256 of
 // the signer's SubjectPublicKeyInfo; `signedAttributes` tells whether the
@@ -197,10 +257,11 @@ long VerifyDetachedSignature(const unsigned char* signature, unsigned long signa
                              unsigned long contentSize, unsigned char signerKeyDigest[32], int* signedAttributes);
 
 // --- version.dll ---
-unsigned long VersionInfoSize(const char* path);
-int VersionInfo(const char* path, unsigned long size, void* block);
+// The version resource of `path`, in a block of the platform's; null when the
+// file is missing or has none.
+VersionBlock ReadVersionInfo(const char* path);
 // The fixed file version from the root block: most and least significant words.
-int FixedFileVersion(void* block, unsigned long* mostSignificant, unsigned long* leastSignificant);
+int FixedFileVersion(const VersionBlock& block, unsigned long* mostSignificant, unsigned long* leastSignificant);
 
 // --- User interface ---
 Window FindTopWindow(const wchar_t* title);  // exact title, any class

@@ -35,7 +35,7 @@ unsigned LastError() { return ::GetLastError(); }
 File OpenFolder(const char* path) {
   HANDLE folder = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  return folder == INVALID_HANDLE_VALUE ? nullptr : folder;
+  return File(folder == INVALID_HANDLE_VALUE ? nullptr : folder);
 }
 
 int IsFolder(const char* path) {
@@ -43,9 +43,9 @@ int IsFolder(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-int FolderIsReparsePoint(File folder) {
+int FolderIsReparsePoint(const File& folder) {
   BY_HANDLE_FILE_INFORMATION information;
-  if (!::GetFileInformationByHandle(folder, &information)) return 1;  // unknown: not to be trusted
+  if (!::GetFileInformationByHandle(folder.Get(), &information)) return 1;  // unknown: not to be trusted
   return (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
@@ -79,11 +79,11 @@ int IsUserOrSystem(PSID owner) {
 
 }  // namespace
 
-int FolderOwnerTrusted(File folder, const char* path) {
+int FolderOwnerTrusted(const File& folder, const char* path) {
   if (!VolumeKeepsOwners(path)) return -1;
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+  if (::GetSecurityInfo(folder.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
                         &descriptor) != ERROR_SUCCESS) {
     return -1;
   }
@@ -101,10 +101,10 @@ int MoveReplacing(const char* from, const char* to) {
 File OpenForReading(const char* path) {
   HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  return file == INVALID_HANDLE_VALUE ? nullptr : file;
+  return File(file == INVALID_HANDLE_VALUE ? nullptr : file);
 }
 
-void CloseFile(File file) { ::CloseHandle(file); }
+void CloseFileHandle(void* raw) { ::CloseHandle(raw); }
 
 long long FreeDiskBytes(const char* folder) {
   ULARGE_INTEGER available;
@@ -130,18 +130,18 @@ int AppendToFile(const char* path, const char* data, unsigned long size) {
   return ok && written == size;
 }
 
-long long OpenFileSize(File file) {
+long long OpenFileSize(const File& file) {
   LARGE_INTEGER size;
-  if (!::GetFileSizeEx(file, &size)) return -1;
+  if (!::GetFileSizeEx(file.Get(), &size)) return -1;
   return size.QuadPart;
 }
 
-long ReadFileAt(File file, unsigned long long offset, unsigned char* buffer, unsigned long capacity) {
+long ReadFileAt(const File& file, unsigned long long offset, unsigned char* buffer, unsigned long capacity) {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(offset);
-  if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) return -1;
+  if (!::SetFilePointerEx(file.Get(), position, nullptr, FILE_BEGIN)) return -1;
   DWORD read = 0;
-  return ::ReadFile(file, buffer, capacity, &read, nullptr) ? static_cast<long>(read) : -1;
+  return ::ReadFile(file.Get(), buffer, capacity, &read, nullptr) ? static_cast<long>(read) : -1;
 }
 
 }  // namespace platform

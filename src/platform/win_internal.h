@@ -7,7 +7,8 @@
 
 namespace platform {
 
-inline HWND Hwnd(Window window) { return static_cast<HWND>(window); }
+inline HWND Hwnd(Window window) { return reinterpret_cast<HWND>(window); }
+inline Window AsWindow(HWND window) { return reinterpret_cast<Window>(window); }
 
 // Loads a DLL by its full path in the system folder: never one planted in the
 // program's or the current folder. Null when it cannot be loaded.

@@ -35,8 +35,8 @@ int SystemHasProxy() {
 }
 
 Internet OpenSession(const wchar_t* agent, int viaProxy) {
-  return ::InternetOpenW(agent, viaProxy ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_DIRECT, /*lpszProxy=*/nullptr, /*lpszProxyBypass=*/nullptr,
-                         /*dwFlags=*/0);
+  return Internet(::InternetOpenW(agent, viaProxy ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_DIRECT, /*lpszProxy=*/nullptr, /*lpszProxyBypass=*/nullptr,
+                         /*dwFlags=*/0));
 }
 
 // Same request as InternetOpenUrlW (GET, the session's agent, no cache), made
@@ -44,7 +44,7 @@ Internet OpenSession(const wchar_t* agent, int viaProxy) {
 // InternetOpenUrlW drops a session's send and receive timeouts, and a server
 // that never answers would hold the run for ever. The connection handle is a
 // child of the session and closes with it.
-Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeoutMs) {
+Internet OpenUrlReload(const Internet& session, const wchar_t* url, unsigned long timeoutMs) {
   wchar_t host[256] = {};
   wchar_t path[2048] = {};
   URL_COMPONENTSW parts = {};
@@ -53,12 +53,12 @@ Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeo
   parts.dwHostNameLength = sizeof host / sizeof host[0];
   parts.lpszUrlPath = path;
   parts.dwUrlPathLength = sizeof path / sizeof path[0];
-  if (!::InternetCrackUrlW(url, /*dwUrlLength=*/0, /*dwFlags=*/0, &parts)) return nullptr;
+  if (!::InternetCrackUrlW(url, /*dwUrlLength=*/0, /*dwFlags=*/0, &parts)) return Internet();
   DWORD secure = parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0;
-  HINTERNET connection = ::InternetConnectW(session, host, parts.nPort, /*lpszUserName=*/nullptr,
+  HINTERNET connection = ::InternetConnectW(session.Get(), host, parts.nPort, /*lpszUserName=*/nullptr,
                                             /*lpszPassword=*/nullptr, INTERNET_SERVICE_HTTP, /*dwFlags=*/0,
                                             /*dwContext=*/0);
-  if (!connection) return nullptr;
+  if (!connection) return Internet();
   const wchar_t* acceptTypes[] = {L"*/*", nullptr};
   HINTERNET request = ::HttpOpenRequestW(connection, L"GET", path, /*lpszVersion=*/nullptr, /*lpszReferrer=*/nullptr,
                                          acceptTypes,
@@ -70,49 +70,49 @@ Internet OpenUrlReload(Internet session, const wchar_t* url, unsigned long timeo
     const DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                              INTERNET_OPTION_RECEIVE_TIMEOUT};
     for (DWORD option : options) ::InternetSetOptionW(request, option, &timeout, sizeof timeout);
-    if (::HttpSendRequestW(request, /*lpszHeaders=*/nullptr, 0, /*lpOptional=*/nullptr, 0)) return request;
+    if (::HttpSendRequestW(request, /*lpszHeaders=*/nullptr, 0, /*lpOptional=*/nullptr, 0)) return Internet(request);
   }
   DWORD error = ::GetLastError();  // the clean-up must not hide why it failed
   if (request) ::InternetCloseHandle(request);
   ::InternetCloseHandle(connection);
   ::SetLastError(error);
-  return nullptr;
+  return Internet();
 }
 
-int QueryContentLength(Internet request, wchar_t* text, unsigned long byteCapacity) {
+int QueryContentLength(const Internet& request, wchar_t* text, unsigned long byteCapacity) {
   DWORD length = byteCapacity;
-  return ::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &length, /*lpdwIndex=*/nullptr) != FALSE;
+  return ::HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_LENGTH, text, &length, /*lpdwIndex=*/nullptr) != FALSE;
 }
 
-int AvailableInternet(Internet request, unsigned long* available) {
+int AvailableInternet(const Internet& request, unsigned long* available) {
   DWORD count = 0;
-  BOOL ok = ::InternetQueryDataAvailable(request, &count, /*dwFlags=*/0, /*dwContext=*/0);
+  BOOL ok = ::InternetQueryDataAvailable(request.Get(), &count, /*dwFlags=*/0, /*dwContext=*/0);
   *available = count;
   return ok != FALSE;
 }
 
-int QueryStatusCode(Internet request) {
+int QueryStatusCode(const Internet& request) {
   DWORD status = 0;
   DWORD size = sizeof status;
-  if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) return 0;
+  if (!::HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) return 0;
   return static_cast<int>(status);
 }
 
-int ReadInternet(Internet request, void* buffer, unsigned long size, unsigned long* read) {
+int ReadInternet(const Internet& request, void* buffer, unsigned long size, unsigned long* read) {
   DWORD count = 0;
-  BOOL ok = ::InternetReadFile(request, buffer, size, &count);
+  BOOL ok = ::InternetReadFile(request.Get(), buffer, size, &count);
   *read = count;
   return ok != FALSE;
 }
 
-void CloseInternet(Internet handle) { ::InternetCloseHandle(handle); }
+void CloseInternetHandle(void* raw) { ::InternetCloseHandle(raw); }
 
 // The wide call, as for the proxy settings: no import of its own.
-int QueryRequestUrl(Internet request, char* url, unsigned long capacity) {
+int QueryRequestUrl(const Internet& request, char* url, unsigned long capacity) {
   wchar_t wide[2048] = {};
   DWORD size = sizeof wide - sizeof wide[0];
   int lossy = 0;
-  return ::InternetQueryOptionW(request, INTERNET_OPTION_URL, wide, &size) && NarrowToAnsi(wide, url, capacity, &lossy);
+  return ::InternetQueryOptionW(request.Get(), INTERNET_OPTION_URL, wide, &size) && NarrowToAnsi(wide, url, capacity, &lossy);
 }
 
 }  // namespace platform

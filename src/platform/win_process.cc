@@ -33,15 +33,25 @@ Mutex TakeNamedMutex(const wchar_t* name) {
   HANDLE mutex = ::CreateMutexW(/*lpMutexAttributes=*/nullptr, /*bInitialOwner=*/TRUE, name);
   if (mutex && ::GetLastError() == ERROR_ALREADY_EXISTS) {
     ::CloseHandle(mutex);
-    return nullptr;
+    return Mutex();
   }
-  return mutex;
+  return Mutex(mutex);
 }
 
-void ReleaseNamedMutex(Mutex mutex) {
-  ::ReleaseMutex(mutex);
-  ::CloseHandle(mutex);
+// ReleaseMutex fails, harmlessly, where this thread does not hold it.
+void CloseMutexHandle(void* raw) {
+  ::ReleaseMutex(raw);
+  ::CloseHandle(raw);
 }
+
+Mutex NewLock() { return Mutex(::CreateMutexW(/*lpMutexAttributes=*/nullptr, /*bInitialOwner=*/FALSE, nullptr)); }
+
+int TakeLock(const Mutex& lock, unsigned long milliseconds) {
+  DWORD answer = ::WaitForSingleObject(lock.Get(), milliseconds);
+  return answer == WAIT_OBJECT_0 || answer == WAIT_ABANDONED;
+}
+
+void GiveLock(const Mutex& lock) { ::ReleaseMutex(lock.Get()); }
 
 LocalTime CurrentLocalTime() {
   SYSTEMTIME now;
@@ -72,42 +82,41 @@ DWORD WINAPI ThreadThunk(void* parameter) {
 
 Thread StartThread(void (*job)(void* context), void* context) {
   ThreadStart* start = static_cast<ThreadStart*>(::HeapAlloc(::GetProcessHeap(), 0, sizeof(ThreadStart)));
-  if (!start) return nullptr;
+  if (!start) return Thread();
   start->job = job;
   start->context = context;
   HANDLE thread = ::CreateThread(nullptr, /*dwStackSize=*/64 * 1024, ThreadThunk, start, 0, nullptr);
   if (!thread) ::HeapFree(::GetProcessHeap(), 0, start);
-  return thread;
+  return Thread(thread);
 }
 
-void JoinThread(Thread thread) {
-  ::WaitForSingleObject(thread, INFINITE);
-  ::CloseHandle(thread);
+void JoinThread(const Thread& thread) { ::WaitForSingleObject(thread.Get(), INFINITE); }
+
+void CloseThreadHandle(void* raw) { ::CloseHandle(raw); }
+
+Event NewEvent() { return Event(::CreateEventW(nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE, nullptr)); }
+
+void SignalEvent(const Event& event) { ::SetEvent(event.Get()); }
+
+int WaitEvent(const Event& event, unsigned long milliseconds) {
+  return ::WaitForSingleObject(event.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 
-Event NewEvent() { return ::CreateEventW(nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE, nullptr); }
-
-void SignalEvent(Event event) { ::SetEvent(event); }
-
-int WaitEvent(Event event, unsigned long milliseconds) {
-  return ::WaitForSingleObject(event, milliseconds) == WAIT_OBJECT_0;
-}
-
-void CloseEvent(Event event) { ::CloseHandle(event); }
+void CloseEventHandle(void* raw) { ::CloseHandle(raw); }
 
 void EndProcessNow() { ::TerminateProcess(::GetCurrentProcess(), 0); }
 
 Process OpenWindowProcess(Window window) {
   DWORD processId = 0;
   ::GetWindowThreadProcessId(Hwnd(window), &processId);
-  return processId ? ::OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr;
+  return Process(processId ? ::OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr);
 }
 
-int WaitProcessEnd(Process process, unsigned long milliseconds) {
-  return ::WaitForSingleObject(process, milliseconds) == WAIT_OBJECT_0;
+int WaitProcessEnd(const Process& process, unsigned long milliseconds) {
+  return ::WaitForSingleObject(process.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 
-void CloseProcess(Process process) { ::CloseHandle(process); }
+void CloseProcessHandle(void* raw) { ::CloseHandle(raw); }
 
 int OpenWithShell(const char* path, const char* folder) {
   return static_cast<int>(reinterpret_cast<INT_PTR>(::ShellExecuteA(/*hwnd=*/nullptr, /*lpOperation=*/nullptr, path,

@@ -13,50 +13,52 @@ int RandomBytes(void* buffer, unsigned long size) {
   return generate && generate(buffer, size);
 }
 
+void CloseRegKey(void* raw) { ::RegCloseKey(static_cast<HKEY>(raw)); }
+
 RegKey OpenOrCreateUserKey(const wchar_t* subKey) {
   HKEY key = nullptr;
   LONG status = ::RegCreateKeyExW(HKEY_CURRENT_USER, subKey, /*Reserved=*/0, /*lpClass=*/nullptr,
                                   REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
                                   /*lpSecurityAttributes=*/nullptr, &key, /*lpdwDisposition=*/nullptr);
-  return status == ERROR_SUCCESS ? key : nullptr;
+  return RegKey(status == ERROR_SUCCESS ? key : nullptr);
 }
 
-long QueryValue(RegKey key, const char* name, unsigned long* type, unsigned char* data, unsigned long* size) {
+long QueryValue(const RegKey& key, const char* name, unsigned long* type, unsigned char* data, unsigned long* size) {
   DWORD valueType = 0;
   DWORD valueSize = *size;
-  LONG status = ::RegQueryValueExA(static_cast<HKEY>(key), name, nullptr, &valueType, data, &valueSize);
+  LONG status = ::RegQueryValueExA(static_cast<HKEY>(key.Get()), name, nullptr, &valueType, data, &valueSize);
   *type = valueType;
   *size = valueSize;
   return status;
 }
 
-long SetDwordValue(RegKey key, const wchar_t* name, unsigned long value) {
+long SetDwordValue(const RegKey& key, const wchar_t* name, unsigned long value) {
   DWORD data = value;
-  return ::RegSetValueExW(static_cast<HKEY>(key), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+  return ::RegSetValueExW(static_cast<HKEY>(key.Get()), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
                           sizeof data);
 }
 
-long SetStringValue(RegKey key, const char* name, const char* text) {
-  return ::RegSetValueExA(static_cast<HKEY>(key), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+long SetStringValue(const RegKey& key, const char* name, const char* text) {
+  return ::RegSetValueExA(static_cast<HKEY>(key.Get()), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                           static_cast<DWORD>(lstrlenA(text) + 1));
 }
 
-void CloseKey(RegKey key) { ::RegCloseKey(static_cast<HKEY>(key)); }
+void FreeVersionBlock(void* raw) { ::HeapFree(::GetProcessHeap(), 0, raw); }
 
-unsigned long VersionInfoSize(const char* path) {
+VersionBlock ReadVersionInfo(const char* path) {
   DWORD handle = 0;
-  return ::GetFileVersionInfoSizeA(path, &handle);
+  DWORD size = ::GetFileVersionInfoSizeA(path, &handle);
+  if (size == 0) return VersionBlock();  // missing file or no version resource
+  VersionBlock block(::HeapAlloc(::GetProcessHeap(), 0, size + 1));
+  if (block && !::GetFileVersionInfoA(path, 0, size, block.Get())) block.Reset();
+  return block;
 }
 
-int VersionInfo(const char* path, unsigned long size, void* block) {
-  return ::GetFileVersionInfoA(path, 0, size, block) != FALSE;
-}
-
-int FixedFileVersion(void* block, unsigned long* mostSignificant, unsigned long* leastSignificant) {
+int FixedFileVersion(const VersionBlock& block, unsigned long* mostSignificant, unsigned long* leastSignificant) {
   void* value = nullptr;
   UINT length = 0;
   char root[] = "\\";
-  if (!::VerQueryValueA(block, root, &value, &length) || !value || length < sizeof(VS_FIXEDFILEINFO)) return 0;
+  if (!::VerQueryValueA(block.Get(), root, &value, &length) || !value || length < sizeof(VS_FIXEDFILEINFO)) return 0;
   const VS_FIXEDFILEINFO* info = static_cast<const VS_FIXEDFILEINFO*>(value);
   *mostSignificant = info->dwFileVersionMS;
   *leastSignificant = info->dwFileVersionLS;

@@ -108,8 +108,8 @@ int KeyDigest(PCCERT_CONTEXT certificate, unsigned char digest[32]) {
 
 }  // namespace
 
-long VerifyFileTrust(File file, const char* path, TrustState* state) {
-  *state = nullptr;
+long VerifyFileTrust(const File& file, const char* path, TrustState* state) {
+  state->Reset();
   const TrustApi* api = Trust();
   if (!api) return static_cast<long>(E_NOTIMPL);
   TrustCheck* trust = static_cast<TrustCheck*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(TrustCheck)));
@@ -117,7 +117,7 @@ long VerifyFileTrust(File file, const char* path, TrustState* state) {
   ::MultiByteToWideChar(CP_ACP, 0, path, -1, trust->path, MAX_PATH);
   trust->file.cbStruct = sizeof trust->file;
   trust->file.pcwszFilePath = trust->path;
-  trust->file.hFile = file;  // the checks read what the start will run
+  trust->file.hFile = file.Get();  // the checks read what the start will run
   trust->data.cbStruct = sizeof trust->data;
   trust->data.dwUIChoice = WTD_UI_NONE;
   // No revocation look-ups: a machine offline or behind a proxy must still be
@@ -128,12 +128,12 @@ long VerifyFileTrust(File file, const char* path, TrustState* state) {
   trust->data.dwStateAction = WTD_STATEACTION_VERIFY;
   trust->data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  *state = trust;
+  state->Reset(trust);
   return api->winVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust->data);
 }
 
-int SignerKeyDigest(TrustState state, unsigned char digest[32]) {
-  TrustCheck* trust = static_cast<TrustCheck*>(state);
+int SignerKeyDigest(const TrustState& state, unsigned char digest[32]) {
+  TrustCheck* trust = static_cast<TrustCheck*>(state.Get());
   const TrustApi* api = Trust();  // a state exists only where it loaded
   CRYPT_PROVIDER_DATA* provider = trust ? api->provDataFromStateData(trust->data.hWVTStateData) : nullptr;
   CRYPT_PROVIDER_SGNR* signer = provider ? api->getProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
@@ -141,7 +141,7 @@ int SignerKeyDigest(TrustState state, unsigned char digest[32]) {
   return leaf && KeyDigest(leaf->pCert, digest);
 }
 
-int FileSha256(File file, unsigned char digest[32]) { return Sha256(nullptr, 0, file, digest); }
+int FileSha256(const File& file, unsigned char digest[32]) { return Sha256(nullptr, 0, file.Get(), digest); }
 
 long VerifyDetachedSignature(const unsigned char* signature, unsigned long signatureSize, const unsigned char* content,
                              unsigned long contentSize, unsigned char signerKeyDigest[32], int* signedAttributes) {
@@ -179,8 +179,8 @@ long VerifyDetachedSignature(const unsigned char* signature, unsigned long signa
   return hashed ? 0 : static_cast<long>(E_FAIL);
 }
 
-void CloseTrust(TrustState state) {
-  TrustCheck* trust = static_cast<TrustCheck*>(state);
+void CloseTrustState(void* raw) {
+  TrustCheck* trust = static_cast<TrustCheck*>(raw);
   const TrustApi* api = Trust();
   if (!trust || !api) return;
   trust->data.dwStateAction = WTD_STATEACTION_CLOSE;

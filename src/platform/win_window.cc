@@ -10,12 +10,12 @@ namespace {
 DialogHandler gDialogHandler;
 
 INT_PTR CALLBACK DialogThunk(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return gDialogHandler ? gDialogHandler(window, message, wParam, lParam) : FALSE;
+  return gDialogHandler ? gDialogHandler(AsWindow(window), message, wParam, lParam) : FALSE;
 }
 
 }  // namespace
 
-Window FindTopWindow(const wchar_t* title) { return ::FindWindowW(/*lpClassName=*/nullptr, title); }
+Window FindTopWindow(const wchar_t* title) { return AsWindow(::FindWindowW(/*lpClassName=*/nullptr, title)); }
 
 int SendClose(Window window, unsigned long timeoutMs) {
   DWORD_PTR answer = 0;
@@ -41,8 +41,8 @@ void RegisterProgressBarClass() {
 
 Window CreateDialogFromTemplate(Instance instance, int templateId, Window owner, DialogHandler handler) {
   gDialogHandler = handler;
-  return ::CreateDialogParamW(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEW(templateId), Hwnd(owner),
-                              DialogThunk, /*dwInitParam=*/0);
+  return AsWindow(::CreateDialogParamW(reinterpret_cast<HINSTANCE>(instance), MAKEINTRESOURCEW(templateId),
+                                       Hwnd(owner), DialogThunk, /*dwInitParam=*/0));
 }
 
 int ScreenWidth() { return ::GetSystemMetrics(SM_CXFULLSCREEN); }
@@ -61,7 +61,7 @@ void Repaint(Window window) { ::UpdateWindow(Hwnd(window)); }
 
 void DestroyWindowNow(Window window) { ::DestroyWindow(Hwnd(window)); }
 
-Window DialogItem(Window dialog, int id) { return ::GetDlgItem(Hwnd(dialog), id); }
+Window DialogItem(Window dialog, int id) { return AsWindow(::GetDlgItem(Hwnd(dialog), id)); }
 
 void SetItemText(Window window, const wchar_t* text) { ::SetWindowTextW(Hwnd(window), text); }
 

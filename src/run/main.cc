@@ -4,6 +4,6 @@
 #include "run/run.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  RunUpdate(instance);
+  RunUpdate(reinterpret_cast<platform::Instance>(instance));
   return 0;
 }

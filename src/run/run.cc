@@ -11,31 +11,43 @@
 
 namespace {
 
+// The upgrade, once offered: the prompt, the download and the hand-over.
+void Upgrade() {
+  if (!PromptForUpgrade()) return;
+  // A failed download hands nothing over: closing the host for an installer
+  // that never arrived would leave the user without the application.
+  platform::File installer = DownloadInstaller();
+  if (!installer) return;
+  int refused = 0;
+  if (gRunState.cancelled) {
+    Log("installer: cancelled, nothing started");
+  } else {
+    refused = !InstallerIsTrusted(installer, gWorkPaths.installerPath) ||
+              !FileMatchesHash(installer, gManifest.installerSha256, "installer");
+    if (!refused) HandOverToInstaller();
+  }
+  installer.Reset();  // only now: the file stays as checked until it was started
+  if (refused) platform::RemoveFile(gWorkPaths.installerPath);
+}
+
 // The steps of a run that holds the run mutex.
 int RunSteps() {
-  if (!PrepareWorkPaths()) return 0;
+  // Held from its checks to the end of the run: the folder that was checked
+  // is the one the run uses, never one put in its place.
+  unsigned long started = platform::TickCount();
+  platform::File workFolder;
+  if (!PrepareWorkPaths(&workFolder)) return 0;
   StartRunLog();
   char ownVersion[64];
   FileVersionText(gWorkPaths.updaterPath, ownVersion, sizeof ownVersion);
   Log("start: Updater.exe %s, work folder %s%s%s", ownVersion, gWorkPaths.workDir,
       gWorkPaths.shortNameUsed ? " (a folder goes by its short name)" : "",
       gWorkPaths.ownerUnknown ? " (its volume keeps no owners: accepted unjudged)" : "");
-  int upgradeOffered = FetchManifest();
+  int upgradeOffered = CheckForUpdate();
   RefreshContentIfNeeded();  // whether or not an upgrade is offered
-  if (!upgradeOffered) return 1;
-  if (!PromptForUpgrade()) return 1;
-  // A failed download hands nothing over: closing the host for an installer
-  // that never arrived would leave the user without the application.
-  if (!DownloadInstaller()) return 1;
-  int refused = 0;
-  if (gRunState.cancelled) {
-    Log("installer: cancelled, nothing started");
-  } else {
-    refused = !InstallerIsTrusted(gRunState.installer, gWorkPaths.installerPath) ||
-              !FileMatchesHash(gRunState.installer, gManifest.installerSha256, "installer");
-    if (!refused) HandOverToInstaller();
-  }
-  ReleaseInstaller(refused);  // only now: the file stays as checked until it was started
+  if (upgradeOffered) Upgrade();
+  Log("end after %lu ms", platform::TickCount() - started);
+  FlushRunLog();
   return 1;
 }
 
@@ -49,11 +61,5 @@ int RunUpdate(platform::Instance instance) {
   // first and start a second installer. It ends here, touching nothing.
   platform::Mutex running = platform::TakeNamedMutex(outside::kRunMutexName);
   if (!running) return 1;
-  unsigned long started = platform::TickCount();
-  int answer = RunSteps();
-  Log("end after %lu ms", platform::TickCount() - started);
-  FlushRunLog();
-  ReleaseWorkFolder();
-  platform::ReleaseNamedMutex(running);
-  return answer;
+  return RunSteps();
 }

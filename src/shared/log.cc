@@ -22,10 +22,28 @@ namespace {
 // it each line is written on its own.
 char* gPending;
 size_t gPendingSize;
+// Shared by the main thread and a watch's last act; taken again by its holder.
+platform::Mutex gLock;
+
+// Holds the log's lock for one writer; `held` tells whether it was had in time.
+struct LogLock {
+  LogLock() : held(!gLock || platform::TakeLock(gLock, kLogLockWaitMs)) {}
+  ~LogLock() {
+    if (held && gLock) platform::GiveLock(gLock);
+  }
+  const bool held;
+};
+
+void FlushHeld() {
+  if (gPendingSize == 0 || !gWorkPaths.logPath[0]) return;
+  platform::AppendToFile(gWorkPaths.logPath, gPending, static_cast<unsigned long>(gPendingSize));
+  gPendingSize = 0;  // written or not: a log that cannot be written is skipped
+}
 
 }  // namespace
 
 void StartRunLog() {
+  gLock = platform::NewLock();  // before any watch can start
   if (!gPending) gPending = static_cast<char*>(malloc(kLogPending));
   gPendingSize = 0;
   char* logPath = gWorkPaths.logPath;
@@ -70,17 +88,21 @@ void Log(const char* format, ...) {
   line[end] = '\r';
   line[end + 1] = '\n';
   size_t size = end + 2;  // at most sizeof line, far below kLogPending
+  LogLock lock;
+  if (!lock.held) return;
   if (!gPending) {
     platform::AppendToFile(gWorkPaths.logPath, line, static_cast<unsigned long>(size));
     return;
   }
-  if (gPendingSize + size > kLogPending) FlushRunLog();
+  if (gPendingSize + size > kLogPending) FlushHeld();
   memcpy(gPending + gPendingSize, line, size);
   gPendingSize += size;
 }
 
 void FlushRunLog() {
-  if (gPendingSize == 0 || !gWorkPaths.logPath[0]) return;
-  platform::AppendToFile(gWorkPaths.logPath, gPending, static_cast<unsigned long>(gPendingSize));
-  gPendingSize = 0;  // written or not: a log that cannot be written is skipped
+  if (!gWorkPaths.logPath[0]) return;
+  LogLock lock;
+  if (lock.held) FlushHeld();
 }
+
+int SeizeRunLog() { return !gLock || platform::TakeLock(gLock, kLogLockWaitMs); }

@@ -19,6 +19,14 @@ void StartRunLog();
 // the local time "YYYY-MM-DD HH:MM:SS ". Nothing before StartRunLog.
 void Log(const char* format, ...);
 
-// Writes the lines held so far. The main thread calls it; the download
-// watchdog calls it only while the main thread waits inside the download call.
+// Writes the lines held so far.
 void FlushRunLog();
+
+// Every writer holds the log's lock, waiting at most this for it; a line that
+// cannot have it in time is skipped.
+const unsigned long kLogLockWaitMs = 2000;
+
+// For a watch that must end the process: takes the log's lock for good (the
+// lines this thread writes after it go in without waiting); 0 when it cannot
+// be had in time, and nothing may be written then.
+int SeizeRunLog();

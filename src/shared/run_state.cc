@@ -1,3 +1,7 @@
 #include "shared/run_state.h"
 
+#include "manifest/manifest.h"
+
+UpdateManifest gManifest;
+
 UpdateRunState gRunState;

@@ -1,6 +1,14 @@
 #include "shared/text.h"
 
+#include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
+
+#ifdef _WIN32
+#define FormatText _vsnprintf  // every msvcrt has it; a cut text is terminated below
+#else
+#define FormatText vsnprintf
+#endif
 
 int CopyBounded(char* out, size_t capacity, const char* source, size_t length) {
   if (capacity == 0) return 0;
@@ -24,4 +32,17 @@ int JoinText(char* out, size_t capacity, const char* first, const char* second) 
   memcpy(out, first, firstLength);
   memcpy(out + firstLength, second, secondLength + 1);
   return 1;
+}
+
+void FormatBounded(char* out, size_t capacity, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  FormatBoundedV(out, capacity, format, arguments);
+  va_end(arguments);
+}
+
+void FormatBoundedV(char* out, size_t capacity, const char* format, va_list arguments) {
+  if (capacity == 0) return;
+  FormatText(out, capacity, format, arguments);
+  out[capacity - 1] = '\0';  // msvcrt leaves a cut text unterminated
 }

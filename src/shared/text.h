@@ -1,6 +1,7 @@
 // Bounded copies into fixed narrow buffers.
 #pragma once
 
+#include <stdarg.h>
 #include <stddef.h>
 
 // Copies `length` bytes of `source` and a terminator into `out`. When they do
@@ -9,3 +10,7 @@ int CopyBounded(char* out, size_t capacity, const char* source, size_t length);
 
 // `out` = `first` + `second`, terminated; empty and 0 when it would not fit.
 int JoinText(char* out, size_t capacity, const char* first, const char* second);
+
+// printf into `out`, always terminated; a text that does not fit is cut.
+void FormatBounded(char* out, size_t capacity, const char* format, ...);
+void FormatBoundedV(char* out, size_t capacity, const char* format, va_list arguments);

@@ -3,15 +3,11 @@
 #include <string.h>
 
 #include "outside/outside.h"
-#include "shared/run_state.h"
 #include "shared/text.h"
 
 WorkPaths gWorkPaths;
 
 namespace {
-
-const unsigned kErrorFilenameTooLong = 206;  // ERROR_FILENAME_EXCED_RANGE
-const unsigned kErrorBorrowedFolder = 1921;  // ERROR_CANT_RESOLVE_FILENAME: a junction, a link, another's folder
 
 // A directory serves as work directory only when every file kept in it fits
 // the fixed path buffers; a path is never cut into a different one.
@@ -58,7 +54,7 @@ int NarrowSystemPath(const wchar_t* path, char* out, size_t capacity) {
   return 0;
 }
 
-int PrepareWorkPaths() {
+int PrepareWorkPaths(platform::File* heldFolder) {
   // Both folders come from the system in wide form: the narrow calls would
   // answer "?" for a character the code page lacks, and a path that points
   // nowhere. A path that did not fit its buffer leaves the folder unknown.
@@ -76,7 +72,7 @@ int PrepareWorkPaths() {
   int placed = tempLength > 0 && tempLength < platform::kMaxPath && NarrowSystemPath(wide, tempDir, sizeof tempDir) &&
                UseWorkDir(tempDir, outside::kWorkDirName);
   if (!placed && ownDir[0]) placed = UseWorkDir(ownDir, outside::kFallbackWorkDirName);
-  if (!placed) return ReportFailure(kErrorFilenameTooLong);
+  if (!placed) return ReportFailure(platform::kErrorFilenameTooLong);
   JoinText(gWorkPaths.installerPath, sizeof gWorkPaths.installerPath, gWorkPaths.workDir, outside::kInstallerName);
 
   int created = platform::MakeDirectory(gWorkPaths.workDir);
@@ -95,16 +91,11 @@ int PrepareWorkPaths() {
   // download into and start from. One this run made is the user's.
   int owner = created ? 1 : platform::FolderOwnerTrusted(folder, gWorkPaths.workDir);
   if (platform::FolderIsReparsePoint(folder) || owner == 0) {
-    platform::CloseFile(folder);
-    return ReportFailure(kErrorBorrowedFolder);
+    folder.Reset();
+    return ReportFailure(platform::kErrorBorrowedFolder);
   }
   gWorkPaths.ownerUnknown = owner < 0;
-  gRunState.workFolder = folder;
+  *heldFolder = static_cast<platform::File&&>(folder);
   if (!created) platform::RemoveFile(gWorkPaths.installerPath);  // a missing file is no error
   return 1;
-}
-
-void ReleaseWorkFolder() {
-  if (gRunState.workFolder) platform::CloseFile(gRunState.workFolder);
-  gRunState.workFolder = nullptr;
 }

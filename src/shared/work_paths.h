@@ -18,10 +18,9 @@ extern WorkPaths gWorkPaths;
 
 // Makes sure the work directory exists and removes a stale installer from it.
 // 0 when it cannot be created or is not ours; the user has then been told with
-// an error box. Otherwise gRunState.workFolder holds the folder open until
-// ReleaseWorkFolder.
-int PrepareWorkPaths();
-void ReleaseWorkFolder();
+// an error box. Otherwise `heldFolder` holds the folder open (null when a file
+// stands in its place).
+int PrepareWorkPaths(platform::File* heldFolder);
 
 // Cuts a full file path right after its last backslash; empty when it has none.
 void KeepDirectory(char* path);

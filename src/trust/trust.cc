@@ -45,17 +45,20 @@ int IsPinnedKey(const unsigned char digest[32]) {
   return 0;
 }
 
-int InstallerIsTrusted(platform::File file, const char* path) {
+int InstallerIsTrusted(const platform::File& file, const char* path) {
   if (!gSignerPins[0]) {
     Log("installer: no signer pins in this build, not verified");
     return 1;
   }
-  platform::TrustState state = nullptr;
-  long verdict = platform::VerifyFileTrust(file, path, &state);
   unsigned char digest[32];
-  int signer = verdict == 0 && platform::SignerKeyDigest(state, digest);
+  int signer = 0;
+  long verdict = 0;
+  {
+    platform::TrustState state;  // closed on every path, a failed verification too
+    verdict = platform::VerifyFileTrust(file, path, &state);
+    signer = verdict == 0 && platform::SignerKeyDigest(state, digest);
+  }
   int trusted = signer && IsPinnedKey(digest);
-  platform::CloseTrust(state);  // on every path, a failed verification too
   Log("installer: WinVerifyTrust 0x%08lX, signer key %s, %s", static_cast<unsigned long>(verdict),
       !signer ? "unknown" : trusted ? "pinned" : "not pinned", trusted ? "trusted" : "refused");
   return trusted;
@@ -74,7 +77,7 @@ int ManifestSignatureIsTrusted(const unsigned char* body, unsigned long size, co
   return trusted;
 }
 
-int FileMatchesHash(platform::File file, const char* expectedHex, const char* what) {
+int FileMatchesHash(const platform::File& file, const char* expectedHex, const char* what) {
   if (!expectedHex[0]) {
     if (gSignedManifest) Log("%s: no hash in the manifest, refused", what);
     return !gSignedManifest;

@@ -22,7 +22,7 @@ int IsPinnedKey(const unsigned char digest[32]);
 // 1 when the installer held open on `file` may be started: always without
 // pins; with pins, only when it carries a valid Authenticode signature whose
 // signer key is pinned.
-int InstallerIsTrusted(platform::File file, const char* path);
+int InstallerIsTrusted(const platform::File& file, const char* path);
 
 // 1 when `signature` (a detached PKCS #7 in DER, with no signed attributes)
 // is valid over the manifest body and its signer key is pinned.
@@ -31,4 +31,4 @@ int ManifestSignatureIsTrusted(const unsigned char* body, unsigned long size, co
 
 // 1 when the file held open may be used: its SHA-256 is `expectedHex`. With
 // no hash given, 1 unless signed releases require one. `what` is for the log.
-int FileMatchesHash(platform::File file, const char* expectedHex, const char* what);
+int FileMatchesHash(const platform::File& file, const char* expectedHex, const char* what);

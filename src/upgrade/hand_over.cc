@@ -7,24 +7,6 @@
 
 namespace {
 
-const unsigned kErrorCancelled = 1223;  // ERROR_CANCELLED: the user said no to the elevation
-
-// What a failed ShellExecute answer means, as far as the system says.
-const char* StartFailure(int answer, unsigned error) {
-  if (error == kErrorCancelled) return "the user declined the elevation";
-  switch (answer) {
-    case 0: case 8: return "out of memory";
-    case 2: return "file not found";
-    case 3: return "path not found";
-    case 5: return "access denied";
-    case 11: return "not a program this Windows can run";
-    case 26: return "sharing violation";
-    case 27: case 31: return "no program for this file";
-    case 32: return "a DLL was not found";
-    default: return "refused";
-  }
-}
-
 // Asks the running host to close and waits for its end (at least the pause,
 // at most the bounds). 1 when a host was running and is gone now.
 int CloseHost() {
@@ -37,16 +19,14 @@ int CloseHost() {
   platform::Process process = platform::OpenWindowProcess(host);
   int handled = platform::SendClose(host, kCloseSendLimitMs);
   unsigned long sent = platform::TickCount();
-  int ended = 0;
-  if (process) {
-    ended = platform::WaitProcessEnd(process, kHostExitLimitMs);
-    platform::CloseProcess(process);
-  }
+  int ended = process && platform::WaitProcessEnd(process, kHostExitLimitMs);
+  int reached = process ? 1 : 0;
+  process.Reset();
   unsigned long waited = platform::TickCount() - sent;
   Log("hand-over: WM_CLOSE %s; host %s after %lu ms", handled ? "handled" : "not handled in time",
-      !process ? "process out of reach" : ended ? "ended" : "still running", waited);
+      !reached ? "process out of reach" : ended ? "ended" : "still running", waited);
   if (waited < kHandOverPauseMs) platform::Pause(kHandOverPauseMs - waited);
-  return process ? ended : 1;  // out of reach: judged by its window when it matters
+  return reached ? ended : 1;  // out of reach: judged by its window when it matters
 }
 
 // Starts the host again from the program's folder, as the user started it.
@@ -64,7 +44,7 @@ void RestartHost() {
     Log("hand-over: Orvessa started again: ShellExecute %d", answer);
   } else {
     Log("hand-over: Orvessa not started again: ShellExecute %d, error %u (%s)", answer, error,
-        StartFailure(answer, error));
+        platform::ShellFailure(answer, error));
   }
 }
 
@@ -81,6 +61,6 @@ void HandOverToInstaller() {
   // No installer runs: the user gets back the application this run closed.
   // setup.exe stays; the next run removes it.
   Log("hand-over: setup.exe did not start: ShellExecute %d, error %u (%s)", answer, error,
-      StartFailure(answer, error));
+      platform::ShellFailure(answer, error));
   if (hostClosed) RestartHost();
 }

@@ -9,25 +9,34 @@ namespace {
 const char* const kExecutablePrefixes[] = {"MZ", nullptr};
 const FileSignature kExecutableSignature = {kExecutablePrefixes, 2, "an executable"};
 
+// The progress window's bar shows the download.
+class ProgressBar : public ProgressSink {
+ public:
+  void Show(unsigned long received, unsigned long total) override {
+    // After a cancel the window is gone, and so is the bar.
+    platform::Window bar = gRunState.progressWindow ? platform::DialogItem(gRunState.progressWindow, kProgressBarId)
+                                                    : nullptr;
+    if (!bar) return;
+    platform::SetProgressRange(bar, total);
+    platform::SetProgressPosition(bar, received);
+    platform::Repaint(bar);
+  }
+};
+
 }  // namespace
 
-int DownloadInstaller() {
+platform::File DownloadInstaller() {
   ShowProgressWindow();
-  DownLoadDelegate delegate(gRunState.progressWindow, kMaxInstallerBytes, gWorkPaths.workDir);
-  if (delegate.window) {
-    platform::SetItemText(platform::DialogItem(delegate.window, kStatusLineId), L"正在下载安装程序...");
-    platform::Repaint(delegate.window);
+  ProgressBar bar;
+  DownLoadDelegate delegate(&bar, kMaxInstallerBytes, gWorkPaths.workDir);
+  if (gRunState.progressWindow) {
+    platform::SetItemText(platform::DialogItem(gRunState.progressWindow, kStatusLineId), L"正在下载安装程序...");
+    platform::Repaint(gRunState.progressWindow);
   }
   // A cancel destroys the window but the transfer runs to its end.
-  gRunState.installer =
+  platform::File installer =
       DownloadWhole(gManifest.installerUrl, gWorkPaths.installerPath, &delegate, kExecutableSignature);
   if (gRunState.progressWindow) platform::DestroyWindowNow(gRunState.progressWindow);
   gRunState.progressWindow = nullptr;
-  return gRunState.installer != nullptr;
-}
-
-void ReleaseInstaller(int remove) {
-  if (gRunState.installer) platform::CloseFile(gRunState.installer);
-  gRunState.installer = nullptr;
-  if (remove) platform::RemoveFile(gWorkPaths.installerPath);
+  return installer;
 }

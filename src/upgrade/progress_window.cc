@@ -1,6 +1,5 @@
 #include "outside/outside.h"
 #include "shared/run_state.h"
-#include "download/download.h"
 #include "upgrade/upgrade.h"
 
 void ShowProgressWindow() {

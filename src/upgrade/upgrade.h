@@ -11,6 +11,7 @@
 const int kProgressTemplateId = UPDATER_PROGRESS_DIALOG;
 const int kCancelId = UPDATER_CANCEL_BUTTON;
 const int kStatusLineId = UPDATER_STATUS_LINE;
+const int kProgressBarId = UPDATER_PROGRESS_BAR;
 
 // The hand-over: how long the host may take to handle WM_CLOSE, how long its
 // process may take to end after it, and the least pause before the installer
@@ -33,8 +34,6 @@ void HandOverToInstaller();
 void ShowProgressWindow();
 intptr_t ProgressDialogProc(platform::Window window, unsigned message, uintptr_t wParam, intptr_t lParam);
 
-// Downloads the installer under the progress window; 1 when a whole
-// executable arrived, which gRunState.installer then holds open.
-int DownloadInstaller();
-// Lets go of the installer's handle, and of the file itself when `remove`.
-void ReleaseInstaller(int remove);
+// Downloads the installer under the progress window; a whole executable
+// held open, or null.
+platform::File DownloadInstaller();

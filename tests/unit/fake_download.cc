@@ -1,37 +1,34 @@
 // The fake platform: urlmon.
 #include "fake_internal.h"
 
-#include "platform/bind_status_callback.h"
 #include <string.h>
 
 #include <algorithm>
 
 namespace platform {
 
-Result DownloadToFile(const char* url, const char* path, void* callback) {
+Result DownloadToFile(const char* url, const char* path, DownloadObserver* status) {
   Record(std::string("Download ") + url + " -> " + path);
   auto found = gFake->downloads.find(url);
   if (found == gFake->downloads.end()) return static_cast<Result>(0x800C0008L);
   FakeDownload& download = found->second;
-  IBindStatusCallback* status = static_cast<IBindStatusCallback*>(callback);
-  if (status) status->OnStartBinding(0, reinterpret_cast<IBinding*>(0xB1));
+  if (status) {
+    Record("HoldBinding");
+    status->OnStart(Binding(reinterpret_cast<void*>(0xB1)));
+  }
   bool first = true;
   if (status && !download.redirect.empty()) {
     std::wstring target(download.redirect.begin(), download.redirect.end());
-    if (status->OnProgress(0, 0, 3, target.c_str()) == static_cast<Result>(0x80004004L)) {  // BINDSTATUS_REDIRECTING
-      return static_cast<Result>(0x80004004L);
-    }
+    if (!status->OnReport(0, 0, kBindStatusRedirecting, target.c_str())) return kResultAbort;
   }
   gFake->bindingUrl = download.silentRedirect;
   if (status && !download.silentRedirect.empty()) {
     std::wstring asked(url, url + strlen(url));  // the first data is reported under the address asked for
-    if (status->OnProgress(0, 0, 4, asked.c_str()) == static_cast<Result>(0x80004004L)) {  // BINDSTATUS_BEGINDOWNLOADDATA
-      return static_cast<Result>(0x80004004L);
-    }
+    if (!status->OnReport(0, 0, kBindStatusBeginData, asked.c_str())) return kResultAbort;
   }
   auto partial = [&](size_t bytes) {
     if (!gFake->locked.count(path)) gFake->files[path] = download.bytes.substr(0, bytes);
-    return static_cast<Result>(0x80004004L);  // E_ABORT
+    return kResultAbort;
   };
   for (auto& step : download.progress) {
     if (download.msPerStep) {  // time passes before each report, and the watchdog looks
@@ -41,7 +38,7 @@ Result DownloadToFile(const char* url, const char* path, void* callback) {
       if (gFake->Called("AbortBinding")) return partial(step.first);
     }
     // As on Windows, E_ABORT from the callback ends the transfer.
-    if (status && status->OnProgress(step.first, step.second, 5, nullptr) == static_cast<Result>(0x80004004L)) {
+    if (status && !status->OnReport(step.first, step.second, 5, nullptr)) {
       return partial(step.first);
     }
     if (first && gFake->duringDownload) gFake->duringDownload(url);  // mid-transfer
@@ -58,12 +55,11 @@ Result DownloadToFile(const char* url, const char* path, void* callback) {
   return download.result;
 }
 
-void ResetBindInfo(void*) {}
-
-void HoldBinding(void*) { Record("HoldBinding"); }
 void AbortBinding(void*) { Record("AbortBinding"); }
-void ReleaseBinding(void*) { Record("ReleaseBinding"); }
-int BindingUrl(void*, char* url, unsigned long capacity) {
+void ReleaseBindingHandle(void*) {
+  if (gFake) Record("ReleaseBinding");
+}
+int BindingUrl(const Binding&, char* url, unsigned long capacity) {
   if (gFake->bindingUrl.empty() || gFake->bindingUrl.size() >= capacity) return 0;
   strcpy(url, gFake->bindingUrl.c_str());
   return 1;

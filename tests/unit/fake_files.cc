@@ -68,20 +68,20 @@ void RestrictDllSearch() { Record("RestrictDllSearch"); }
 
 File OpenFolder(const char* path) {
   Record(std::string("OpenFolder ") + path);
-  if (!gFake->dirs.count(path)) return nullptr;
-  File folder = reinterpret_cast<File>(0x7000 + gFake->openFiles.size() + 1);
+  if (!gFake->dirs.count(path)) return File();
+  void* folder = fake::NewHandle();
   gFake->openFiles[folder] = path;
-  return folder;
+  return File(folder);
 }
 
 int IsFolder(const char* path) { return gFake->dirs.count(path) > 0; }
 
-int FolderIsReparsePoint(File folder) { return gFake->reparsePoints.count(gFake->openFiles[folder]) > 0; }
+int FolderIsReparsePoint(const File& folder) { return gFake->reparsePoints.count(gFake->openFiles[folder.Get()]) > 0; }
 
-int FolderOwnerTrusted(File folder, const char* path) {
+int FolderOwnerTrusted(const File& folder, const char* path) {
   Record(std::string("FolderOwnerTrusted ") + path);
   if (gFake->ownerlessVolume) return -1;
-  return gFake->foreignOwned.count(gFake->openFiles[folder]) == 0;
+  return gFake->foreignOwned.count(gFake->openFiles[folder.Get()]) == 0;
 }
 
 int RemoveFile(const char* path) {
@@ -106,15 +106,16 @@ int MoveReplacing(const char* from, const char* to) {
 
 File OpenForReading(const char* path) {
   Record(std::string("OpenForReading ") + path);
-  if (!gFake->files.count(path) || gFake->locked.count(path)) return nullptr;
-  File file = reinterpret_cast<File>(0x7000 + gFake->openFiles.size() + 1);
+  if (!gFake->files.count(path) || gFake->locked.count(path)) return File();
+  void* file = fake::NewHandle();
   gFake->openFiles[file] = path;
-  return file;
+  return File(file);
 }
 
-void CloseFile(File file) {
+void CloseFileHandle(void* raw) {
+  if (!gFake) return;
   Record("CloseFile");
-  gFake->openFiles.erase(file);
+  gFake->openFiles.erase(raw);
 }
 
 long long FreeDiskBytes(const char* folder) {
@@ -133,14 +134,14 @@ int AppendToFile(const char* path, const char* data, unsigned long size) {
   return 1;
 }
 
-long long OpenFileSize(File file) {
-  auto open = gFake->openFiles.find(file);
+long long OpenFileSize(const File& file) {
+  auto open = gFake->openFiles.find(file.Get());
   if (open == gFake->openFiles.end() || !gFake->files.count(open->second)) return -1;
   return static_cast<long long>(gFake->files[open->second].size());
 }
 
-long ReadFileAt(File file, unsigned long long offset, unsigned char* buffer, unsigned long capacity) {
-  auto open = gFake->openFiles.find(file);
+long ReadFileAt(const File& file, unsigned long long offset, unsigned char* buffer, unsigned long capacity) {
+  auto open = gFake->openFiles.find(file.Get());
   if (open == gFake->openFiles.end() || !gFake->files.count(open->second)) return -1;
   const std::string& data = gFake->files[open->second];
   if (offset > data.size()) return 0;

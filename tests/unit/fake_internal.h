@@ -14,7 +14,9 @@ const uintptr_t kDialog = 0x1000;
 std::string Narrow(const wchar_t* text);
 // UTF-8 to wide (the fake's paths are written in UTF-8).
 std::wstring Widen(const std::string& text);
-void Record(const std::string& call);
+void Record(const std::string& call);  // safe from any thread
+// A fresh handle value for a file or folder.
+void* NewHandle();
 
 }  // namespace fake
 

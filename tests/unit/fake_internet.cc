@@ -15,20 +15,20 @@ Internet OpenSession(const wchar_t* agent, int viaProxy) {
   Record(viaProxy ? "OpenSession proxy" : "OpenSession");
   gFake->sessionViaProxy = viaProxy != 0;
   gFake->agent = agent;
-  return gFake->sessionOpens ? reinterpret_cast<Internet>(0x10) : nullptr;
+  return Internet(gFake->sessionOpens ? reinterpret_cast<void*>(0x10) : nullptr);
 }
 
-Internet OpenUrlReload(Internet, const wchar_t* url, unsigned long timeoutMs) {
+Internet OpenUrlReload(const Internet&, const wchar_t* url, unsigned long timeoutMs) {
   Record("OpenUrl");
   if (std::wstring(url).find(L".p7s") != std::wstring::npos) {  // the signature answers on its own
     Record("OpenUrl signature");
     if (!gFake->signatureServed) {
       gFake->lastError = 12029;
-      return nullptr;
+      return Internet();
     }
     gFake->lengthText = std::to_wstring(gFake->signature.size());
     gFake->pieces = {gFake->signature};
-    return reinterpret_cast<Internet>(0x21);
+    return Internet(reinterpret_cast<void*>(0x21));
   }
   gFake->url = url;
   gFake->timeout = timeoutMs;
@@ -37,14 +37,14 @@ Internet OpenUrlReload(Internet, const wchar_t* url, unsigned long timeoutMs) {
     gFake->watchLooks = 1;
     if (gFake->threadJob) gFake->threadJob(gFake->threadContext);
     gFake->lastError = 12017;  // ERROR_INTERNET_OPERATION_CANCELLED
-    return nullptr;
+    return Internet();
   }
   bool opens = gFake->sessionViaProxy ? gFake->urlOpensViaProxy : gFake->urlOpens;
   if (!opens) gFake->lastError = gFake->urlError;
-  return opens ? reinterpret_cast<Internet>(0x20) : nullptr;
+  return Internet(opens ? reinterpret_cast<void*>(0x20) : nullptr);
 }
 
-int QueryContentLength(Internet, wchar_t* text, unsigned long byteCapacity) {
+int QueryContentLength(const Internet&, wchar_t* text, unsigned long byteCapacity) {
   Record("QueryContentLength");
   if (!gFake->haveLength) return 0;
   size_t room = byteCapacity / sizeof(wchar_t);
@@ -53,14 +53,14 @@ int QueryContentLength(Internet, wchar_t* text, unsigned long byteCapacity) {
   return 1;
 }
 
-int AvailableInternet(Internet, unsigned long* available) {
+int AvailableInternet(const Internet&, unsigned long* available) {
   *available = gFake->pieces.empty() ? 0 : static_cast<unsigned long>(gFake->pieces.front().size());
   return 1;
 }
 
-int QueryStatusCode(Internet) { return 200; }
+int QueryStatusCode(const Internet&) { return 200; }
 
-int ReadInternet(Internet, void* buffer, unsigned long size, unsigned long* read) {
+int ReadInternet(const Internet&, void* buffer, unsigned long size, unsigned long* read) {
   Record("ReadInternet");
   gFake->tick += gFake->msPerRead;
   int index = gFake->reads++;
@@ -77,15 +77,16 @@ int ReadInternet(Internet, void* buffer, unsigned long size, unsigned long* read
   return 1;
 }
 
-int QueryRequestUrl(Internet, char* url, unsigned long capacity) {
+int QueryRequestUrl(const Internet&, char* url, unsigned long capacity) {
   std::string at = gFake->redirectedTo.empty() ? Narrow(gFake->url.c_str()) : gFake->redirectedTo;
   snprintf(url, capacity, "%s", at.c_str());
   return 1;
 }
 
-void CloseInternet(Internet handle) {
-  Record(handle == reinterpret_cast<Internet>(0x10) ? "CloseSession"
-         : handle == reinterpret_cast<Internet>(0x21) ? "CloseSignatureRequest" : "CloseRequest");
+void CloseInternetHandle(void* handle) {
+  if (!gFake) return;
+  Record(handle == reinterpret_cast<void*>(0x10) ? "CloseSession"
+         : handle == reinterpret_cast<void*>(0x21) ? "CloseSignatureRequest" : "CloseRequest");
 }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "fake_platform.h"
+#include "fake_internal.h"
 
 #include <ctype.h>
 #include <stdio.h>
@@ -6,6 +6,7 @@
 #include <wchar.h>
 
 #include <algorithm>
+#include <mutex>
 
 
 FakePlatform* gFake = nullptr;
@@ -20,7 +21,19 @@ std::string Narrow(const wchar_t* text) {
   return out;
 }
 
-void Record(const std::string& call) { gFake->calls.push_back(call); }
+namespace {
+std::mutex gRecording;  // the watch thread records too
+}  // namespace
+
+void Record(const std::string& call) {
+  std::lock_guard<std::mutex> guard(gRecording);
+  gFake->calls.push_back(call);
+}
+
+void* NewHandle() {
+  static uintptr_t next = 0x7000;
+  return reinterpret_cast<void*>(++next);
+}
 
 // UTF-8 to wide (the fake's paths are written in UTF-8).
 std::wstring Widen(const std::string& text) {
@@ -85,6 +98,7 @@ bool FakePlatform::RenameFolder(const std::string& path) {
 bool FakePlatform::Called(const std::string& prefix) const { return IndexOf(prefix) >= 0; }
 
 int FakePlatform::IndexOf(const std::string& prefix) const {
+  std::lock_guard<std::mutex> guard(fake::gRecording);
   for (size_t i = 0; i < calls.size(); ++i) {
     if (calls[i].compare(0, prefix.size(), prefix) == 0) return static_cast<int>(i);
   }

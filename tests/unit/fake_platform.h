@@ -58,7 +58,7 @@ class FakePlatform {
   std::set<std::string> dirs;
   std::map<std::string, std::string> files;
   std::set<std::string> locked;  // cannot be opened, removed or replaced
-  std::map<platform::File, std::string> openFiles;
+  std::map<void*, std::string> openFiles;  // by the handle's raw value
   std::set<std::string> reparsePoints, foreignOwned;
   bool ownerlessVolume = false;  // FAT: no owners kept
   long long freeBytes = 1ll << 40;  // room on the work folder's volume; -1 unknown
@@ -68,10 +68,13 @@ class FakePlatform {
   platform::LocalTime now = {2013, 1, 5, 9, 7, 3};
   std::vector<unsigned long> pauses;
   unsigned long tick = 1000;  // TickCount
-  // The watchdog thread: kept, not run; a stalled download runs it for `watchLooks` looks.
+  // The watch thread: kept, not run; a stalled download runs it for `watchLooks`
+  // looks. With realThreads, a real thread, and events that really wait.
+  bool realThreads = false;
   void (*threadJob)(void*) = nullptr;
   void* threadContext = nullptr;
   int watchLooks = 0;
+  unsigned long msPerWatchLook = 0;  // time that passes while the watch waits for its next look
 
   // Registry.
   bool keyAvailable = true;

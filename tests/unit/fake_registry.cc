@@ -17,10 +17,10 @@ int RandomBytes(void* buffer, unsigned long size) {
 
 RegKey OpenOrCreateUserKey(const wchar_t* subKey) {
   Record("OpenKey " + Narrow(subKey));
-  return gFake->keyAvailable ? reinterpret_cast<RegKey>(0x55) : nullptr;
+  return RegKey(gFake->keyAvailable ? reinterpret_cast<void*>(0x55) : nullptr);
 }
 
-long QueryValue(RegKey, const char* name, unsigned long* type, unsigned char* data, unsigned long* size) {
+long QueryValue(const RegKey&, const char* name, unsigned long* type, unsigned char* data, unsigned long* size) {
   Record(std::string("QueryValue ") + name);
   auto value = gFake->values.find(name);
   if (value == gFake->values.end()) return 2;  // ERROR_FILE_NOT_FOUND
@@ -32,7 +32,7 @@ long QueryValue(RegKey, const char* name, unsigned long* type, unsigned char* da
   return 0;
 }
 
-long SetDwordValue(RegKey, const wchar_t* name, unsigned long value) {
+long SetDwordValue(const RegKey&, const wchar_t* name, unsigned long value) {
   Record("SetDword " + Narrow(name) + "=" + std::to_string(value));
   if (!gFake->valuesWritable) return 5;
   uint32_t data = static_cast<uint32_t>(value);
@@ -40,25 +40,26 @@ long SetDwordValue(RegKey, const wchar_t* name, unsigned long value) {
   return 0;
 }
 
-long SetStringValue(RegKey, const char* name, const char* text) {
+long SetStringValue(const RegKey&, const char* name, const char* text) {
   Record(std::string("SetString ") + name + "=" + text);
   gFake->values[name] = {kRegSz, std::string(text, strlen(text) + 1)};
   return 0;
 }
 
-void CloseKey(RegKey) { Record("CloseKey"); }
+void CloseRegKey(void*) {
+  if (gFake) Record("CloseKey");
+}
 
-unsigned long VersionInfoSize(const char* path) {
+// The block is the fake's own, freed by its Release like the platform's.
+VersionBlock ReadVersionInfo(const char* path) {
   Record(std::string("VersionInfoSize ") + path);
-  return gFake->hasVersion && gFake->files.count(path) ? 1024 : 0;
+  if (!gFake->hasVersion || !gFake->files.count(path)) return VersionBlock();
+  return VersionBlock(new char[1024]());
 }
 
-int VersionInfo(const char*, unsigned long size, void* block) {
-  memset(block, 0xAB, size);
-  return gFake->hasVersion;
-}
+void FreeVersionBlock(void* raw) { delete[] static_cast<char*>(raw); }
 
-int FixedFileVersion(void*, unsigned long* mostSignificant, unsigned long* leastSignificant) {
+int FixedFileVersion(const VersionBlock&, unsigned long* mostSignificant, unsigned long* leastSignificant) {
   *mostSignificant = gFake->versionMost;
   *leastSignificant = gFake->versionLeast;
   return 1;

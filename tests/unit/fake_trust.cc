@@ -7,23 +7,25 @@
 
 namespace platform {
 
-long VerifyFileTrust(File file, const char* path, TrustState* state) {
-  Record(std::string("VerifyFileTrust ") + path + (gFake->openFiles.count(file) ? " (held)" : " (not held)"));
-  *state = reinterpret_cast<TrustState>(0x5A);
+long VerifyFileTrust(const File& file, const char* path, TrustState* state) {
+  Record(std::string("VerifyFileTrust ") + path + (gFake->openFiles.count(file.Get()) ? " (held)" : " (not held)"));
+  state->Reset(reinterpret_cast<void*>(0x5A));
   return gFake->trustVerdict;
 }
 
-int SignerKeyDigest(TrustState, unsigned char digest[32]) {
+int SignerKeyDigest(const TrustState&, unsigned char digest[32]) {
   Record("SignerKeyDigest");
   if (gFake->signerKey.size() != 32) return 0;
   memcpy(digest, gFake->signerKey.data(), 32);
   return 1;
 }
 
-void CloseTrust(TrustState state) { Record(state ? "CloseTrust" : "CloseTrust null"); }
+void CloseTrustState(void*) {
+  if (gFake) Record("CloseTrust");
+}
 
-int FileSha256(File file, unsigned char digest[32]) {
-  auto open = gFake->openFiles.find(file);
+int FileSha256(const File& file, unsigned char digest[32]) {
+  auto open = gFake->openFiles.find(file.Get());
   if (open == gFake->openFiles.end()) return 0;
   std::string hex = FakeSha256Hex(gFake->files[open->second]);
   for (int i = 0; i < 32; ++i) digest[i] = static_cast<unsigned char>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));

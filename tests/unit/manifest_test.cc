@@ -72,47 +72,13 @@ TEST_F(ManifestTest, ReaderRules) {
   };
   for (const ReaderCase& c : cases) {
     SCOPED_TRACE(c.name);
-    memset(&gManifest, 'X', sizeof gManifest);  // the reader must set every field
-    ReadManifest(c.document.c_str());
-    EXPECT_EQ(c.contentUrl, gManifest.contentUrl);
-    EXPECT_EQ(c.contentDate, gManifest.contentDate);
-    EXPECT_EQ(c.version, gManifest.version);
-    EXPECT_EQ(c.forced, gManifest.forced);
-    EXPECT_EQ(c.installerUrl, gManifest.installerUrl);
+    UpdateManifest m = ReadManifest(c.document.c_str());
+    EXPECT_EQ(c.contentUrl, m.contentUrl);
+    EXPECT_EQ(c.contentDate, m.contentDate);
+    EXPECT_EQ(c.version, m.version);
+    EXPECT_EQ(c.forced, m.forced);
+    EXPECT_EQ(c.installerUrl, m.installerUrl);
   }
-}
-
-struct VersionCase {
-  const char* manifestVersion;
-  unsigned installed[4];
-  int newer;
-};
-
-TEST_F(ManifestTest, VersionComparedAsText) {
-  const VersionCase cases[] = {
-      {"1.10.0.0", {1, 9, 0, 0}, 0},          {"1.1.0.9", {1, 1, 0, 12}, 1},
-      {"1.1.0.5", {1, 1, 0, 5}, 0},           {"1.1.0.5 ", {1, 1, 0, 5}, 1},
-      {"1.1.0.5\n", {1, 1, 0, 5}, 1},         {"", {1, 1, 0, 5}, 0},
-      {"1.1.0.12182", {1, 1, 0, 12181}, 1},   {"10.0.0.0", {2, 0, 0, 0}, 0},
-      {"65535.65535.65535.65535", {65535, 65535, 65535, 65534}, 1},
-      {"\xff", {9, 9, 9, 9}, 1},  // bytes compare unsigned
-  };
-  UseDefaultPaths();
-  fake.files[gWorkPaths.hostExePath] = "MZ";
-  for (const VersionCase& c : cases) {
-    SCOPED_TRACE(c.manifestVersion);
-    strcpy(gManifest.version, c.manifestVersion);
-    fake.InstalledVersion(c.installed[0], c.installed[1], c.installed[2], c.installed[3]);
-    EXPECT_EQ(c.newer, IsNewerThanInstalled());
-  }
-}
-
-TEST_F(ManifestTest, NoVersionResourceOffersNothing) {
-  UseDefaultPaths();
-  strcpy(gManifest.version, "99");
-  EXPECT_EQ(0, IsNewerThanInstalled());  // executable missing
-  fake.files[gWorkPaths.hostExePath] = "MZ";
-  EXPECT_EQ(0, IsNewerThanInstalled());  // present, without version resource
 }
 
 // --- fetch -------------------------------------------------------------------
@@ -209,7 +175,7 @@ TEST_F(ManifestTest, FetchReadsWholeBodyOrNothing) {
     NextCase();
     Installed12181();
     c.serve(fake);
-    EXPECT_EQ(c.expectOffer, FetchManifest());
+    EXPECT_EQ(c.expectOffer, CheckForUpdate());
     EXPECT_EQ(c.expectVersion, gManifest.version);
     EXPECT_LE(fake.largestReadRequest, kManifestCap + 1);
     // Each handle closed once: by the run, or with the session by the deadline's watch.
@@ -250,7 +216,7 @@ TEST_F(ManifestTest, OnlyWebAddressesAreKept) {
   Installed12181();
   fake.ServeManifest("<swf-url>file:///C:/x.swf</swf-url><version>1.1.0.12182</version><flag>f</flag>"
                      "<url>\\\\host\\share\\tool.exe</url>");
-  EXPECT_EQ(0, FetchManifest());
+  EXPECT_EQ(0, CheckForUpdate());
   EXPECT_STREQ("", gManifest.contentUrl);
   EXPECT_STREQ("", gManifest.installerUrl);
 }
@@ -275,7 +241,7 @@ TEST_F(ManifestTest, HttpsOnlyRefusesPlainHttp) {
     Installed12181();
     fake.redirectedTo = c.redirectedTo;
     fake.ServeManifest(std::string("<version>1.1.0.12182</version><flag>o</flag><url>") + c.url + "</url>");
-    EXPECT_EQ(c.offered, FetchManifest());
+    EXPECT_EQ(c.offered, CheckForUpdate());
   }
 }
 
@@ -306,7 +272,7 @@ TEST_F(ManifestTest, ProxyOnlyWhenNoServerAnswered) {
     fake.proxyConfigured = c.proxyConfigured;
     fake.urlOpens = c.directOpens;
     fake.urlError = c.directError;
-    EXPECT_EQ(c.offer, FetchManifest());
+    EXPECT_EQ(c.offer, CheckForUpdate());
     EXPECT_EQ(c.triesProxy, fake.Called("OpenSession proxy"));
     EXPECT_LT(fake.IndexOf("OpenSession"), fake.IndexOf("OpenUrl"));  // direct first, always
   }
@@ -315,96 +281,13 @@ TEST_F(ManifestTest, ProxyOnlyWhenNoServerAnswered) {
 TEST_F(ManifestTest, FetchAsksTheServerNotTheCache) {
   Installed12181();
   fake.ServeManifest(kOffer);
-  EXPECT_EQ(1, FetchManifest());
+  EXPECT_EQ(1, CheckForUpdate());
   EXPECT_EQ(std::wstring(outside::kManifestUrl), fake.agent);
   EXPECT_EQ(fake.agent, fake.url);
   EXPECT_EQ(kManifestTimeoutMs, fake.timeout);
-  // The version check runs while the request is still open.
-  EXPECT_LT(fake.IndexOf("VersionInfoSize"), fake.IndexOf("CloseRequest"));
+  // Fetching only fetches: the client is asked nothing while the request is open.
   EXPECT_LT(fake.IndexOf("CloseRequest"), fake.IndexOf("CloseSession"));
-}
-
-TEST_F(ManifestTest, RolloutBucketsAndTags) {
-  // FNV-1a over the seed's bytes, least significant first, then the version text.
-  struct BucketCase {
-    unsigned long seed;
-    const char* version;
-    unsigned bucket;
-  };
-  const BucketCase buckets[] = {
-      {0, "1.1.0.12182", 57},          {1, "1.1.0.12182", 38},       {0x01020304, "1.1.0.12182", 13},
-      {0xFFFFFFFF, "1.1.0.12182", 85}, {0x01020304, "1.1.0.12183", 94}, {12345, "", 12},
-      {0xDEADBEEF, "2.0.0.0", 89},
-  };
-  for (const BucketCase& c : buckets) {
-    EXPECT_EQ(c.bucket, RolloutBucket(c.seed, c.version)) << c.seed << " " << c.version;
-  }
-  struct TagCase {
-    const char* name;
-    std::string tag;  // "": no tag at all
-    int percent;
-  };
-  const TagCase tags[] = {
-      {"missing", "", 100},          {"0", "<rollout>0</rollout>", 0},
-      {"100", "<rollout>100</rollout>", 100}, {"101", "<rollout>101</rollout>", -1},
-      {"10%", "<rollout>10%</rollout>", -1},  {"empty", "<rollout></rollout>", -1},
-      {"leading space", "<rollout> 10</rollout>", -1}, {"sign", "<rollout>+10</rollout>", -1},
-      {"four digits", "<rollout>0010</rollout>", -1},  {"leading zero", "<rollout>010</rollout>", 10},
-  };
-  for (const TagCase& c : tags) {
-    SCOPED_TRACE(c.name);
-    NextCase();
-    ReadManifest(("<version>1</version>" + c.tag).c_str());
-    EXPECT_EQ(c.percent, RolloutPercent(gManifest.rollout, gManifest.foundRollout));
-  }
-}
-
-TEST_F(ManifestTest, RolloutSeedIsMadeOnceAndDecides) {
-  const std::string offer = "<version>1.1.0.12182</version><flag>0</flag><url>http://h/setup.exe</url>";
-  struct SeedCase {
-    const char* name;
-    std::string rollout;
-    std::function<void(FakePlatform&)> arrange;
-    int offered;
-    bool seedRead;  // the registry was asked for the seed
-    const char* logged;
-  };
-  const std::string dword1020304("\x04\x03\x02\x01", 4);  // bucket 13 for 1.1.0.12182
-  const SeedCase cases[] = {
-      {"no tag: nothing read or written", "", [](FakePlatform&) {}, 1, false, "decision: offered"},
-      {"100: nothing read or written", "<rollout>100</rollout>", [](FakePlatform&) {}, 1, false, "offered"},
-      {"stored seed inside the stage", "<rollout>14</rollout>",
-       [&](FakePlatform& f) { f.values["updateSeed"] = {platform::kRegDword, dword1020304}; }, 1, true,
-       "rollout 14 %, bucket 13: in this stage"},
-      {"stored seed outside the stage", "<rollout>13</rollout>",
-       [&](FakePlatform& f) { f.values["updateSeed"] = {platform::kRegDword, dword1020304}; }, 0, true,
-       "rollout 13 %, bucket 13: not in this stage"},
-      {"missing seed made", "<rollout>14</rollout>", [](FakePlatform&) {}, 1, true, "seed made"},
-      {"seed of the wrong type made anew", "<rollout>14</rollout>",
-       [](FakePlatform& f) { f.values["updateSeed"] = {platform::kRegSz, std::string("7\0", 2)}; }, 1, true,
-       "bucket 13: in this stage"},
-      {"seed cannot be written", "<rollout>99</rollout>", [](FakePlatform& f) { f.valuesWritable = false; }, 0, true,
-       "no seed: not in this stage"},
-      {"rollout 0", "<rollout>0</rollout>", [](FakePlatform&) {}, 0, true, "rollout 0 %"},
-      {"malformed", "<rollout>50%</rollout>", [](FakePlatform&) {}, 0, false, "withheld"},
-  };
-  for (const SeedCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    NextCase();
-    Installed12181();
-    c.arrange(fake);
-    fake.ServeManifest(offer + c.rollout);
-    RunUpdate(nullptr);
-    EXPECT_EQ(c.offered, fake.Called("MessageBox"));
-    EXPECT_EQ(c.seedRead, fake.Called("QueryValue updateSeed"));
-    std::string log = fake.files["C:\\Temp\\kelvaport\\update.log"];
-    EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
-    if (c.seedRead && fake.valuesWritable) {  // made once, a DWORD, and kept
-      ASSERT_EQ(1u, fake.values.count("updateSeed"));
-      EXPECT_EQ(platform::kRegDword, fake.values["updateSeed"].type);
-      EXPECT_GE(1, std::count(fake.calls.begin(), fake.calls.end(), "RandomBytes"));
-    }
-  }
+  EXPECT_LT(fake.IndexOf("CloseSession"), fake.IndexOf("VersionInfoSize"));
 }
 
 }  // namespace

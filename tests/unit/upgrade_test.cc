@@ -99,7 +99,7 @@ TEST_F(UpgradeTest, ProgressWindowShownWithCancelDisabled) {
 TEST_F(UpgradeTest, ProgressWindowThatCannotBeCreated) {
   fake.dialogCreates = false;
   fake.ServeDownload(kSetupUrl, kExe);
-  EXPECT_EQ(1, DownloadInstaller());
+  EXPECT_TRUE(DownloadInstaller());
   EXPECT_FALSE(fake.Called("PlaceTopMost"));
   EXPECT_FALSE(fake.Called("DestroyWindow"));
 }
@@ -109,42 +109,22 @@ struct ProgressCase {
 };
 
 TEST_F(UpgradeTest, ProgressDrivesTheBar) {
-  ShowProgressWindow();
-  DownLoadDelegate delegate(gRunState.progressWindow, kMaxInstallerBytes, nullptr);
-  const ProgressCase steps[] = {{0, 0}, {1000, 3000000}, {3000000, 3000000}};
-  for (const ProgressCase& step : steps) {
-    EXPECT_EQ(S_OK, delegate.OnProgress(step.progress, step.max, 5, nullptr));
-    EXPECT_EQ(step.max, fake.barMax);
-    EXPECT_EQ(step.progress, fake.barPos);
-  }
+  const std::string large = kExe + std::string(3000000 - kExe.size(), 'x');
+  fake.ServeDownload(kSetupUrl, large);
+  fake.downloads[kSetupUrl].progress = {{0, 0}, {1000, 3000000}, {3000000, 3000000}};
+  EXPECT_TRUE(DownloadInstaller());
+  EXPECT_EQ(3000000ul, fake.barMax);
+  EXPECT_EQ(3000000ul, fake.barPos);
   EXPECT_EQ(3, fake.barRepaints);
-  EXPECT_EQ(3000000ul, delegate.largestMax);
 
   // After a cancel the bar is gone and nothing changes.
-  fake.handler(fake.dialog, platform::kWmCommand, 2, 0);
-  EXPECT_EQ(S_OK, delegate.OnProgress(5, 10, 5, nullptr));
-  EXPECT_EQ(3000000ul, fake.barPos);
-}
-
-TEST_F(UpgradeTest, DelegateAnswersOnlyWhatTheDownloadNeeds) {
-  DownLoadDelegate delegate(nullptr, kMaxInstallerBytes, nullptr);
-  IBindStatusCallback* callback = &delegate;
-  GUID iid = {};
-  void* object = nullptr;
-  EXPECT_EQ(E_NOTIMPL, callback->QueryInterface(iid, &object));
-  EXPECT_EQ(nullptr, object);
-  EXPECT_EQ(static_cast<ULONG>(E_NOTIMPL), callback->AddRef());
-  EXPECT_EQ(static_cast<ULONG>(E_NOTIMPL), callback->Release());
-  EXPECT_EQ(S_OK, callback->OnStartBinding(0, nullptr));
-  EXPECT_EQ(E_NOTIMPL, callback->GetPriority(nullptr));
-  EXPECT_EQ(E_NOTIMPL, callback->OnLowResource(0));
-  EXPECT_EQ(E_NOTIMPL, callback->OnStopBinding(0, nullptr));
-  DWORD flags = 0;
-  EXPECT_EQ(S_OK, callback->GetBindInfo(&flags, nullptr));
-  EXPECT_EQ(kBindGetNewestVersion | kBindNoWriteCache, flags);  // neither from nor into the cache
-  EXPECT_EQ(E_NOTIMPL, callback->OnDataAvailable(0, 0, nullptr, nullptr));
-  EXPECT_EQ(E_NOTIMPL, callback->OnObjectAvailable(iid, nullptr));
-  EXPECT_EQ(S_OK, callback->OnProgress(0, 0, 0, nullptr));
+  NextCase();
+  fake.ServeDownload(kSetupUrl, large);
+  fake.downloads[kSetupUrl].progress = {{1000, 3000000}, {3000000, 3000000}};
+  fake.duringDownload = [](const std::string&) { gFake->handler(gFake->dialog, platform::kWmCommand, 2, 0); };
+  DownloadInstaller();
+  EXPECT_EQ(1000ul, fake.barPos);
+  EXPECT_EQ(1, fake.barRepaints);
 }
 
 struct DownloadCase {
@@ -184,7 +164,7 @@ TEST_F(UpgradeTest, InstallerMustArriveWholeAndRunnable) {
     SCOPED_TRACE(c.name);
     NextCase();
     c.serve(fake);
-    EXPECT_EQ(c.arrived, DownloadInstaller());
+    EXPECT_EQ(c.arrived == 1, static_cast<bool>(DownloadInstaller()));
     EXPECT_EQ(c.arrived == 1, fake.files.count(kInstaller) == 1);  // no partial file left
     EXPECT_EQ(nullptr, gRunState.progressWindow);
     EXPECT_TRUE(fake.destroyed.count(fake.dialog));
@@ -201,26 +181,22 @@ TEST_F(UpgradeTest, WatchdogVerdicts) {
   struct VerdictCase {
     const char* name;
     unsigned long now, lastGain;
-    int abandoned, abortable, aborted;
-    unsigned long abortedAt;
+    int abandoned, abortable;
     WatchVerdict verdict;
   };
   const VerdictCase cases[] = {
-      {"receiving", 70000, 69000, 0, 1, 0, 0, kKeepWaiting},
-      {"below the floor, within the limit", 70000, 70000 - kStallLimitMs + 1, 0, 1, 0, 0, kKeepWaiting},
-      {"below the floor for the limit", 70000, 70000 - kStallLimitMs, 0, 1, 0, 0, kAbortTransfer},
-      {"stalled before any report", 70000, 70000 - kStallLimitMs, 0, 0, 0, 0, kEndProcess},
-      {"stalled across the tick wrap", 100, 0xFFFFFFFFul - kStallLimitMs + 101, 0, 1, 0, 0, kAbortTransfer},
-      {"a report landed after the clock was read", 70000, 70016, 0, 1, 0, 0, kKeepWaiting},
-      {"a first report landed after the clock was read", 70000, 70016, 0, 0, 0, 0, kKeepWaiting},
-      {"given up by its callback", 70000, 69990, 1, 1, 0, 0, kAbortTransfer},
-      {"aborted, waiting for the call", 80000, 10000, 0, 1, 1, 75000, kKeepWaiting},
-      {"aborted, clock read before the abort time", 80000, 10000, 0, 1, 1, 80016, kKeepWaiting},
-      {"abort did not end the call", 80000, 10000, 0, 1, 1, 80000 - kAbortGraceMs, kEndProcess},
+      {"receiving", 70000, 69000, 0, 1, kKeepWaiting},
+      {"below the floor, within the limit", 70000, 70000 - kStallLimitMs + 1, 0, 1, kKeepWaiting},
+      {"below the floor for the limit", 70000, 70000 - kStallLimitMs, 0, 1, kExpire},
+      {"stalled before any report", 70000, 70000 - kStallLimitMs, 0, 0, kEndNow},
+      {"stalled across the tick wrap", 100, 0xFFFFFFFFul - kStallLimitMs + 101, 0, 1, kExpire},
+      {"a report landed after the clock was read", 70000, 70016, 0, 1, kKeepWaiting},
+      {"a first report landed after the clock was read", 70000, 70016, 0, 0, kKeepWaiting},
+      {"given up by its observer", 70000, 69990, 1, 1, kExpire},
   };
   for (const VerdictCase& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.verdict, JudgeTransfer(c.now, c.lastGain, c.abandoned, c.abortable, c.aborted, c.abortedAt));
+    EXPECT_EQ(c.verdict, JudgeTransfer(c.now, c.lastGain, c.abandoned, c.abortable));
   }
 }
 
@@ -246,10 +222,10 @@ TEST_F(UpgradeTest, DownloadsGiveUpAtTheirBounds) {
     NextCase();
     fake.freeBytes = c.freeBytes;
     DownLoadDelegate delegate(nullptr, kCeiling, "C:\\Temp\\kelvaport\\");
-    HRESULT last = S_OK;
-    for (auto& report : c.reports) last = delegate.OnProgress(report.first, report.second, 5, nullptr);
+    int last = 1;
+    for (auto& report : c.reports) last = delegate.OnReport(report.first, report.second, 5, nullptr);
     EXPECT_EQ(c.abandoned, delegate.abandoned);
-    EXPECT_EQ(c.abandoned == kNotAbandoned ? S_OK : E_ABORT, last);
+    EXPECT_EQ(c.abandoned == kNotAbandoned ? 1 : 0, last);
     EXPECT_GE(1, std::count(fake.calls.begin(), fake.calls.end(), "FreeDiskBytes C:\\Temp\\kelvaport\\"));
   }
 }
@@ -283,7 +259,7 @@ TEST_F(UpgradeTest, HandOverClosesHostWaitsForItsEndThenStarts) {
     fake.hostProcess = c.processOpens;
     fake.hostExitMs = c.exitMs;
     fake.files[kInstaller] = kExe;
-    gRunState.installer = platform::OpenForReading(kInstaller);
+    platform::File held = platform::OpenForReading(kInstaller);
     fake.calls.clear();
     HandOverToInstaller();
     EXPECT_EQ(c.calls, fake.calls);
@@ -328,7 +304,7 @@ TEST_F(UpgradeTest, AnInstallerThatDoesNotStartGivesTheHostBack) {
 
 TEST_F(UpgradeTest, HandOverWithoutHostStartsAtOnce) {
   fake.files[kInstaller] = kExe;
-  gRunState.installer = platform::OpenForReading(kInstaller);
+  platform::File held = platform::OpenForReading(kInstaller);
   HandOverToInstaller();
   EXPECT_FALSE(fake.Called("SendClose"));
   EXPECT_TRUE(fake.pauses.empty());

@@ -5,7 +5,10 @@
 
 namespace {
 
-using WorkPathsTest = UpdaterTest;
+class WorkPathsTest : public UpdaterTest {
+ protected:
+  platform::File folder;  // the work folder, as the run holds it
+};
 
 struct PrepareCase {
   const char* name;
@@ -51,6 +54,8 @@ TEST_F(WorkPathsTest, PreparesOrReports) {
   for (const PrepareCase& c : cases) {
     SCOPED_TRACE(c.name);
     NextCase();
+  folder.Reset();
+    folder.Reset();
     fake.modulePath = c.modulePath;
     fake.tempDir = c.tempDir;
     fake.tempAnswer = c.tempAnswer;
@@ -61,7 +66,7 @@ TEST_F(WorkPathsTest, PreparesOrReports) {
     fake.files[expectedDir + "setup.exe"] = "MZold";
     fake.files[expectedDir + "mnMain.swf"] = "FWSold";
 
-    EXPECT_EQ(c.expectAnswer, PrepareWorkPaths());
+    EXPECT_EQ(c.expectAnswer, PrepareWorkPaths(&folder));
     EXPECT_STREQ(c.expectWorkDir, gWorkPaths.workDir);
     EXPECT_EQ(c.expectHostExe, std::string(gWorkPaths.hostExePath));
     if (c.expectBoxCode >= 0) {
@@ -104,6 +109,8 @@ TEST_F(WorkPathsTest, FoldersTheCodePageCannotHoldGoByTheirShortNames) {
   for (const NarrowCase& c : cases) {
     SCOPED_TRACE(c.name);
     NextCase();
+  folder.Reset();
+    folder.Reset();
     if (!c.shortName.empty()) fake.shortNames[c.path] = c.shortName;
     char out[platform::kMaxPath];
     memset(out, 'x', sizeof out);
@@ -112,11 +119,12 @@ TEST_F(WorkPathsTest, FoldersTheCodePageCannotHoldGoByTheirShortNames) {
   }
   // The whole preparation, with both folders named in characters the code page lacks.
   NextCase();
+  folder.Reset();
   fake.modulePath = "C:\\\xe7\xa8\x8b\xe5\xba\x8f\\Updater.exe";  // C:\程序\Updater.exe
   fake.tempDir = "C:\\\xe4\xb8\xb4\xe6\x97\xb6\\";                  // C:\临时
   fake.shortNames[L"C:\\\u7a0b\u5e8f\\Updater.exe"] = L"C:\\APP~1\\Updater.exe";
   fake.shortNames[L"C:\\\u4e34\u65f6\\"] = L"C:\\TMP~1\\";
-  EXPECT_EQ(1, PrepareWorkPaths());
+  EXPECT_EQ(1, PrepareWorkPaths(&folder));
   EXPECT_STREQ("C:\\APP~1\\Orvessa.exe", gWorkPaths.hostExePath);
   EXPECT_STREQ("C:\\TMP~1\\kelvaport\\", gWorkPaths.workDir);
   EXPECT_EQ(1, gWorkPaths.shortNameUsed);
@@ -141,6 +149,8 @@ TEST_F(WorkPathsTest, BorrowedFoldersAreRefused) {
   for (const BorrowedCase& c : cases) {
     SCOPED_TRACE(c.name);
     NextCase();
+  folder.Reset();
+    folder.Reset();
     fake.tempDir = c.temp;
     if (c.temp.empty()) fake.tempAnswer = 0;
     std::string dir = c.temp.empty() ? "C:\\App\\temp\\" : c.temp + "kelvaport\\";
@@ -149,10 +159,10 @@ TEST_F(WorkPathsTest, BorrowedFoldersAreRefused) {
     if (c.reparse) fake.reparsePoints.insert(dir);
     if (c.foreign) fake.foreignOwned.insert(dir);
     fake.ownerlessVolume = c.ownerless;
-    EXPECT_EQ(c.answer, PrepareWorkPaths());
+    EXPECT_EQ(c.answer, PrepareWorkPaths(&folder));
     EXPECT_EQ(c.answer ? 0u : 1u, fake.boxes.size());
     EXPECT_EQ(c.ownerless, gWorkPaths.ownerUnknown == 1);
-    EXPECT_EQ(c.answer == 1, gRunState.workFolder != nullptr);
+    EXPECT_EQ(c.answer == 1, static_cast<bool>(folder));
     if (!c.answer) {
       EXPECT_EQ(L"创建临时目录失败，错误代码1921", fake.boxes[0].text);
       EXPECT_EQ(1u, fake.files.count(dir + "setup.exe"));  // nothing touched in there
@@ -164,22 +174,24 @@ TEST_F(WorkPathsTest, TheCheckedFolderIsHeldUntilTheRunEnds) {
   for (bool existing : {false, true}) {
     SCOPED_TRACE(existing ? "existing folder" : "folder made by this run");
     NextCase();
+  folder.Reset();
+    folder.Reset();
     if (existing) fake.dirs.insert("C:\\Temp\\kelvaport\\");
-    ASSERT_EQ(1, PrepareWorkPaths());
+    ASSERT_EQ(1, PrepareWorkPaths(&folder));
     // Held before its checks: nobody can swap it for a junction afterwards.
     EXPECT_LT(fake.IndexOf("OpenFolder"), existing ? fake.IndexOf("FolderOwnerTrusted") : 1 << 20);
     EXPECT_EQ(existing, fake.Called("FolderOwnerTrusted"));  // one this run made is the user's
     EXPECT_FALSE(fake.RenameFolder("C:\\Temp\\kelvaport\\"));
-    ReleaseWorkFolder();
+    folder.Reset();
     EXPECT_TRUE(fake.RenameFolder("C:\\Temp\\kelvaport\\"));
   }
 }
 
 TEST_F(WorkPathsTest, AFileInPlaceOfTheFolderLetsTheRunGoOn) {
   fake.files["C:\\Temp\\kelvaport"] = "not a folder";
-  EXPECT_EQ(1, PrepareWorkPaths());
+  EXPECT_EQ(1, PrepareWorkPaths(&folder));
   EXPECT_TRUE(fake.boxes.empty());
-  EXPECT_EQ(nullptr, gRunState.workFolder);
+  EXPECT_FALSE(folder);
   EXPECT_EQ("not a folder", fake.files["C:\\Temp\\kelvaport"]);
 }
 
@@ -187,7 +199,7 @@ TEST_F(WorkPathsTest, StaleInstallerThatCannotBeRemovedIsNoFailure) {
   fake.dirs.insert("C:\\Temp\\kelvaport\\");
   fake.files["C:\\Temp\\kelvaport\\setup.exe"] = "MZ";
   fake.locked.insert("C:\\Temp\\kelvaport\\setup.exe");
-  EXPECT_EQ(1, PrepareWorkPaths());
+  EXPECT_EQ(1, PrepareWorkPaths(&folder));
   EXPECT_TRUE(fake.boxes.empty());
 }
 

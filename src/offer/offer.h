@@ -1,0 +1,48 @@
+// The update decision: whether a fetched manifest is believed at all, and
+// whether it offers an upgrade. One pure function of three values, which
+// Updater.exe and the publisher's tool both call, so that they never differ.
+// Each rule is one row of a table; a new rule is one row.
+#pragma once
+
+#include "manifest/manifest.h"
+
+// What the client brings.
+struct ClientFacts {
+  char installed[64];  // the installed file version "a.b.c.d"; empty when unknown
+  int seedAsked;       // the client's rollout seed was asked for
+  int haveSeed;        // and there is one
+  unsigned long seed;
+};
+
+// What the build requires.
+struct BuildPolicy {
+  int signedReleases;  // a pinned signature over the manifest, and a version newer as numbers too
+  int httpsOnly;       // https:// addresses alone
+};
+
+struct Verdict {
+  int yes;
+  const char* rule;  // the row that refused; null when every row passed
+  char reason[160];  // why, for the log: "not newer than installed"
+};
+
+const int kDecisionNotes = 4;
+
+struct UpdateDecision {
+  Verdict feed;   // the manifest is to be believed: gates the content refresh and the offer
+  Verdict offer;  // an upgrade is offered
+  int forced;     // and the user cannot decline it
+  // The rollout asks for the client's seed, which was not asked for: ask for
+  // it (only now, so that no seed is made for a client that is not offered
+  // anything) and decide again.
+  int needsSeed;
+  UpdateManifest manifest;  // as the run uses it: an address the rules refuse is left empty
+  char notes[kDecisionNotes][256];  // what the rows found on the way, for the log, in order
+  int noteCount;
+};
+
+UpdateDecision DecideUpdate(const UpdateManifest& manifest, const ClientFacts& client, const BuildPolicy& policy);
+
+// 1 when a client with `seed` is in a rollout of `percent` (0-100) of the
+// release `version`; its bucket (0-99) goes to `bucket`.
+int RolloutAdmits(int percent, unsigned long seed, const char* version, unsigned* bucket);

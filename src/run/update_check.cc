@@ -1,0 +1,106 @@
+// The driver's half of the update check: it fetches the manifest, gathers
+// what the client knows, asks the decision, logs it, and does the registry
+// writes the decision asks for.
+#include "run/run.h"
+
+#include "manifest/manifest.h"
+#include "offer/offer.h"
+#include "outside/outside.h"
+#include "platform/platform.h"
+#include "shared/log.h"
+#include "shared/work_paths.h"
+#include "trust/trust.h"
+
+namespace {
+
+// The stored seed; 0 when it is missing or not a REG_DWORD.
+int ReadSeed(const platform::RegKey& key, unsigned long* seed) {
+  unsigned long type = 0, size = 4;
+  unsigned char data[4] = {};
+  if (platform::QueryValue(key, outside::kRegSeedText, &type, data, &size) != 0 || type != platform::kRegDword ||
+      size != 4) {
+    return 0;
+  }
+  *seed = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<unsigned long>(data[3]) << 24);
+  return 1;
+}
+
+// The client's seed, made once with the system's random generator and never
+// changed. 0 when there is none to be had (it cannot be made or read back).
+int ClientSeed(unsigned long* seed) {
+  platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
+  if (!key) return 0;
+  int have = ReadSeed(key, seed);
+  if (!have) {
+    unsigned char random[4] = {};
+    if (platform::RandomBytes(random, sizeof random)) {
+      unsigned long made =
+          random[0] | (random[1] << 8) | (random[2] << 16) | (static_cast<unsigned long>(random[3]) << 24);
+      platform::SetDwordValue(key, outside::kRegSeed, made);
+      have = ReadSeed(key, seed) && *seed == made;
+    }
+    Log("rollout: %s", have ? "this client's seed made" : "no seed could be made or read back");
+  }
+  return have;
+}
+
+// The installed version, logged.
+void ReadInstalled(ClientFacts* client) {
+  if (FileVersionText(gWorkPaths.hostExePath, client->installed, sizeof client->installed)) {
+    Log("installed: %s", client->installed);
+  } else {
+    Log("installed: version of %s unknown (no file or no version resource)", gWorkPaths.hostExePath);
+  }
+}
+
+// A field as read: its value, or why it is empty.
+void LogField(const char* name, const char* value, long found, size_t capacity) {
+  if (value[0]) {
+    Log("manifest: %s \"%s\"", name, value);
+  } else if (found < 0) {
+    Log("manifest: %s missing", name);
+  } else if (static_cast<size_t>(found) >= capacity) {
+    Log("manifest: %s rejected (%ld bytes; holds at most %lu)", name, found, static_cast<unsigned long>(capacity - 1));
+  } else {
+    Log("manifest: %s empty", name);
+  }
+}
+
+void LogFields(const UpdateManifest& m) {
+  LogField("version", m.version, m.foundVersion, sizeof m.version);
+  Log("manifest: flag %s", m.forced ? "forced" : "optional");
+  LogField("url", m.installerUrl, m.foundInstallerUrl, sizeof m.installerUrl);
+  LogField("swf-url", m.contentUrl, m.foundContentUrl, sizeof m.contentUrl);
+  LogField("swf-date", m.contentDate, m.foundContentDate, sizeof m.contentDate);
+}
+
+}  // namespace
+
+int CheckForUpdate() {
+  FetchedManifest fetched;
+  if (!FetchManifest(&fetched)) return 0;
+  UpdateManifest manifest = ReadManifest(fetched.body.Get());
+  manifest.signatureTrusted = fetched.signatureTrusted;
+  const BuildPolicy policy = {gSignedManifest, gHttpsOnly};
+  ClientFacts client = {};
+  ReadInstalled(&client);
+  UpdateDecision decision = DecideUpdate(manifest, client, policy);
+  if (!decision.feed.yes) {
+    Log("manifest: refused, %s (%s); nothing of it is used", decision.feed.reason, decision.feed.rule);
+    return 0;
+  }
+  LogFields(manifest);
+  if (decision.needsSeed) {
+    client.seedAsked = 1;
+    client.haveSeed = ClientSeed(&client.seed);
+    decision = DecideUpdate(manifest, client, policy);
+  }
+  for (int i = 0; i < decision.noteCount; ++i) Log("%s", decision.notes[i]);
+  if (decision.offer.yes) {
+    Log("decision: offered, %s", decision.forced ? "forced" : "optional");
+  } else {
+    Log("decision: not offered: %s", decision.offer.reason);
+  }
+  gManifest = decision.manifest;  // the fields the rest of the run uses
+  return decision.offer.yes;
+}
