@@ -9,15 +9,7 @@
 
 namespace {
 
-class ManifestTest : public UpdaterTest {
- protected:
-  // The default paths, with Orvessa.exe 1.1.0.12181 installed.
-  void Installed12181() {
-    UseDefaultPaths();
-    fake.files[gWorkPaths.hostExePath] = "MZ";
-    fake.InstalledVersion(1, 1, 0, 12181);
-  }
-};
+using ManifestTest = UpdaterTest;
 
 struct ReaderCase {
   const char* name;

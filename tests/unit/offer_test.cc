@@ -9,15 +9,7 @@
 
 namespace {
 
-class OfferTest : public UpdaterTest {
- protected:
-  // The default paths, with Orvessa.exe 1.1.0.12181 installed.
-  void Installed12181() {
-    UseDefaultPaths();
-    fake.files[gWorkPaths.hostExePath] = "MZ";
-    fake.InstalledVersion(1, 1, 0, 12181);
-  }
-};
+using OfferTest = UpdaterTest;
 
 UpdateManifest Manifest(const std::string& document, int signatureTrusted = 0) {
   UpdateManifest m = ReadManifest(document.c_str());

@@ -41,6 +41,13 @@ class UpdaterTest : public ::testing::Test {
     strcpy(gWorkPaths.installerPath, "C:\\Temp\\kelvaport\\setup.exe");
   }
 
+  // The default paths, with Orvessa.exe 1.1.0.12181 installed.
+  void Installed12181() {
+    UseDefaultPaths();
+    fake.files[gWorkPaths.hostExePath] = "MZ";
+    fake.InstalledVersion(1, 1, 0, 12181);
+  }
+
   FakePlatform fake;
   const char* const savedPins = gSignerPins;
   const int savedSignedManifest = gSignedManifest;
