@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include "check.h"
 #include "publisher.h"
@@ -12,6 +13,7 @@ namespace {
 const char kCheckHelp[] =
     "updater-manifest check MANIFEST [--installed VERSION]... [--stamp STORED_STAMP]... [--now STAMP]\n"
     "                             [--pin PIN]... [--installer FILE] [--content FILE] [--seed SEED]...\n"
+    "                             [--previous MANIFEST] [--product NAME]\n"
     "updater-manifest check --url http[s]://HOST[:PORT] [--installed VERSION]... [--pin PIN]... ...\n"
     "\n"
     "--url is a dry run against the live server: it fetches what Updater.exe built for HOST fetches, the way it\n"
@@ -33,6 +35,9 @@ const char kCheckHelp[] =
     "--installer FILE and --content FILE are held against <sha256> and <swf-sha256>.\n"
     "<rollout>N</rollout> offers the release to N % of the clients: --seed SEED (a client's updateSeed, the\n"
     "REG_DWORD under HKCU\\\\Software\\\\TarvelonMM\\\\Orvessa, decimal or 0x...) prints its bucket and verdict.\n"
+    "<serial>, <product> and <expires> are printed; a signed release needs all three (--product names the\n"
+    "clients' product, by default the build's UPDATER_PRODUCT), --previous FILE (the manifest this one\n"
+    "replaces) must have a lower serial, and an expiry less than 7 days away is a warning.\n"
     "Exit status: 0 no errors (warnings allowed), 1 the manifest has errors, 2 usage error.\n";
 
 // -1 when the options are complete, else the exit status (help, usage).
@@ -45,7 +50,8 @@ int ParseCheck(const std::vector<std::string>& args, CheckOptions* o) {
     }
     bool valued = i + 1 < args.size();
     std::string* single = a == "--now" ? &o->now : a == "--installer" ? &o->installerFile
-                        : a == "--content" ? &o->contentFile : a == "--url" ? &o->url : nullptr;
+                        : a == "--content" ? &o->contentFile : a == "--url" ? &o->url
+                        : a == "--previous" ? &o->previous : a == "--product" ? &o->product : nullptr;
     std::vector<std::string>* repeated = a == "--installed" ? &o->installed : a == "--stamp" ? &o->stamps
                                        : a == "--pin" ? &o->pins : a == "--seed" ? &o->seeds : nullptr;
     if (single && valued) {
@@ -64,7 +70,7 @@ int ParseCheck(const std::vector<std::string>& args, CheckOptions* o) {
 }
 
 // The policy of the builds the options describe: with pins, signed releases.
-BuildPolicy PolicyOf(const CheckOptions& o) { return BuildPolicy{o.pins.empty() ? 0 : 1, 0}; }
+BuildPolicy PolicyOf(const CheckOptions& o) { return BuildPolicy{o.pins.empty() ? 0 : 1, 0, o.product.c_str()}; }
 
 // Reads the manifest as the updater does into `c`, and judges its signature
 // as a build with the pins would.
@@ -77,7 +83,7 @@ void ReadAsTheUpdater(CheckContext* c) {
   }
   c->read.signatureTrusted = !o.pins.empty() && c->signatureFault.empty();
   // The addresses as the updater keeps them, whatever else is decided.
-  const BuildPolicy webOnly = {0, 0};
+  const BuildPolicy webOnly = {0, 0, ""};
   c->m = DecideUpdate(c->read, ClientFacts(), webOnly).manifest;
   c->m.signatureTrusted = c->read.signatureTrusted;
   const char* read[] = {c->read.installerUrl, c->read.contentUrl};
@@ -124,6 +130,9 @@ void PrintFields(const CheckContext& c) {
            c.flagValue.empty() ? "nothing" : Quote(c.flagValue.substr(0, 1).c_str()).c_str());
   }
   if (m.foundInstallerUrl < 0) printf("note: without <url> no upgrade is ever offered\n");
+  if (m.foundSerial >= 0) PrintField("serial", m.serial, m.foundSerial, sizeof m.serial);
+  if (m.foundProduct >= 0) PrintField("product", m.product, m.foundProduct, sizeof m.product);
+  if (m.foundExpires >= 0) PrintField("expires", m.expires, m.foundExpires, sizeof m.expires);
   int percent = RolloutPercent(m.rollout, m.foundRollout);
   if (m.foundRollout < 0) {
     printf("rollout: none (every client)\n");
@@ -140,6 +149,7 @@ void PrintFields(const CheckContext& c) {
 void PrintOffer(const CheckContext& c, const std::string& installed) {
   ClientFacts client = ClientFacts();
   snprintf(client.installed, sizeof client.installed, "%s", installed.c_str());
+  snprintf(client.now, sizeof client.now, "%s", UtcStamp(time(nullptr)).c_str());
   UpdateDecision d = DecideUpdate(c.read, client, PolicyOf(*c.options));
   const char* who = c.options->pins.empty() ? "" : " by signed builds";
   const std::string version = Quote(c.m.version);

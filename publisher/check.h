@@ -6,9 +6,12 @@
 
 #include "manifest/manifest.h"
 #include "offer/offer.h"
+#include "publisher.h"
 
 struct CheckOptions {
   std::string path, now, installerFile, contentFile, url;
+  std::string previous;  // the manifest this one replaces: its serial must be lower
+  std::string product = DefaultProduct();  // the product the clients were built for
   std::vector<std::string> installed, stamps, pins, seeds;
 };
 
@@ -48,6 +51,16 @@ int CheckManifest(const CheckOptions& options, int* errors, int* warnings);
 // check --url: fetches what a client fetches from the server, as it fetches
 // it, and checks what arrived; the exit status.
 int CheckServed(CheckOptions options);
+
+// The signed feed's rules (check_feed.cc): its three facts present and
+// well-formed, the serial above the one replaced, the expiry not near.
+void FeedFacts(const CheckContext& c, std::vector<std::string>* messages);
+void FeedSerialRises(const CheckContext& c, std::vector<std::string>* messages);
+void FeedExpired(const CheckContext& c, std::vector<std::string>* messages);
+void FeedExpiresSoon(const CheckContext& c, std::vector<std::string>* messages);
+// A release that comes with a signature is for builds that require signed
+// releases, whether or not the pins were given.
+bool SignedRelease(const CheckContext& c);
 
 extern const CheckRule kCheckRules[];
 extern const size_t kCheckRuleCount;

@@ -145,13 +145,6 @@ void Signature(const CheckContext& c, Messages* out) {
   }
 }
 
-// A release that comes with a signature is for builds that require signed
-// releases, whether or not the pins were given.
-bool SignedRelease(const CheckContext& c) {
-  std::string signature;
-  return !c.options->pins.empty() || ReadWhole(c.options->path + ".p7s", &signature);
-}
-
 void HashesRequired(const CheckContext& c, Messages* out) {
   if (!SignedRelease(c)) return;
   if (!c.m.installerSha256[0]) out->push_back("<sha256> is missing: signed releases start no installer without it");
@@ -201,6 +194,11 @@ void FilesMatch(const CheckContext& c, Messages* out) {
 
 }  // namespace
 
+bool SignedRelease(const CheckContext& c) {
+  std::string signature;
+  return !c.options->pins.empty() || ReadWhole(c.options->path + ".p7s", &signature);
+}
+
 int CompareAsNumbers(const unsigned offered[4], const char* installed, bool* known) {
   unsigned have[4];
   *known = ParseVersion(installed, have);
@@ -233,5 +231,9 @@ const CheckRule kCheckRules[] = {
     {"files", kError, FilesMatch},
     {"installer", kError, InstallerPinned},
     {"installer", kWarning, InstallerSigned},
+    {"feed", kError, FeedFacts},
+    {"serial", kError, FeedSerialRises},
+    {"expires", kError, FeedExpired},
+    {"expires", kWarning, FeedExpiresSoon},
 };
 const size_t kCheckRuleCount = sizeof kCheckRules / sizeof kCheckRules[0];

@@ -8,13 +8,15 @@
 const char kUsage[] =
     "usage: updater-manifest check MANIFEST [--installed VERSION]... [--stamp STORED_STAMP]... [--now STAMP]\n"
     "                              [--pin PIN]... [--installer FILE] [--content FILE] [--seed SEED]...\n"
+    "                              [--previous MANIFEST] [--product NAME]\n"
     "       updater-manifest check --url http[s]://HOST[:PORT] [the options above but the files]\n"
     "       updater-manifest make --version V --installer-url URL [--installer FILE] [--forced] [--rollout N]\n"
     "                             [--content FILE --content-url URL] [--tz +HH:MM] [--out DIR]\n"
-    "                             [--sign --cert CERT --key KEY]\n"
+    "                             [--sign --cert CERT --key KEY] [--serial N] [--product NAME] [--expires DAYS]\n"
     "       updater-manifest sign MANIFEST --cert CERT --key KEY\n"
     "       updater-manifest release --version V --installer-url URL --installer FILE --cert CERT --key KEY\n"
     "                                --pin PIN... --out DIR [make's other options]\n"
+    "       updater-manifest stage --out DIR --cert CERT --key KEY [--rollout N] [--expires DAYS]\n"
     "       updater-manifest VERB --help\n";
 
 int main(int argc, char** argv) {
@@ -24,6 +26,7 @@ int main(int argc, char** argv) {
   if (verb == "make") return Make(args);
   if (verb == "sign") return Sign(args);
   if (verb == "release") return Release(args);
+  if (verb == "stage") return Stage(args);
   if (verb == "--help" || verb == "-h") {
     fputs(kUsage, stdout);
     return 0;

@@ -11,7 +11,7 @@ namespace {
 const char kMakeHelp[] =
     "updater-manifest make --version V --installer-url URL [--installer FILE] [--forced] [--rollout N]\n"
     "                      [--content FILE --content-url URL] [--tz +HH:MM] [--out DIR]\n"
-    "                      [--sign --cert CERT --key KEY]\n"
+    "                      [--sign --cert CERT --key KEY] [--serial N] [--product NAME] [--expires DAYS]\n"
     "\n"
     "Writes a manifest that `check` passes without errors or warnings: to standard output, or with --out\n"
     "as a static tree for any web server: DIR/api/pellixupdatecfg.xml, and the content file copied to the\n"
@@ -29,7 +29,13 @@ const char kMakeHelp[] =
     "--content, <swf-sha256> is written too. --sign --cert CERT --key KEY also writes the signature\n"
     "api/pellixupdatecfg.xml.p7s (see `sign`).\n"
     "--rollout N (0-100) offers the release to N % of the clients (each by its own random seed); without it,\n"
-    "to all of them. Widen it by publishing the manifest again with a larger N; 0 halts new offers.\n";
+    "to all of them. Change a live release's stage with `stage` (widen, or --rollout 0 to halt), never by\n"
+    "publishing an earlier manifest again: signed clients refuse a serial lower than one they saw.\n"
+    "The signed feed's facts, which builds with signed releases require and others ignore:\n"
+    "<serial>: --serial N, by default the current Unix time, or one more than the serial of the manifest in\n"
+    "--out when that is higher; a serial more than a day ahead of this clock is refused. <product>: --product\n"
+    "NAME, by default the build's UPDATER_PRODUCT (\"" UPDATER_PRODUCT "\"). <expires>: --expires DAYS from\n"
+    "now (default 30), in UTC; renew it with `stage` before then, or signed clients take nothing from it.\n";
 
 int Refuse(const std::string& why) {
   fprintf(stderr, "updater-manifest make: %s\n", why.c_str());
@@ -38,7 +44,10 @@ int Refuse(const std::string& why) {
 
 struct MakeOptions {
   std::string version, installerUrl, installer, content, contentUrl, out, cert, key, rollout, tz = "+00:00";
+  std::string serialText, product = DefaultProduct(), expiresDays = "30";
   bool forced = false, sign = false;
+  unsigned long serial = 0;  // chosen from the above
+  std::string expires;
 };
 
 // -1 when the options are complete, else the exit status (help, usage).
@@ -49,7 +58,8 @@ int ParseMake(const std::vector<std::string>& args, MakeOptions* o) {
                         : a == "--content" ? &o->content : a == "--content-url" ? &o->contentUrl
                         : a == "--out" ? &o->out : a == "--tz" ? &o->tz : a == "--installer" ? &o->installer
                         : a == "--cert" ? &o->cert : a == "--key" ? &o->key
-                        : a == "--rollout" ? &o->rollout : nullptr;
+                        : a == "--rollout" ? &o->rollout : a == "--serial" ? &o->serialText
+                        : a == "--product" ? &o->product : a == "--expires" ? &o->expiresDays : nullptr;
     if (a == "--help") {
       fputs(kMakeHelp, stdout);
       return 0;
@@ -72,8 +82,9 @@ int ParseMake(const std::vector<std::string>& args, MakeOptions* o) {
   return -1;
 }
 
-// "" when the values fit the updater's rules, else why not.
-std::string ValuesFault(const MakeOptions& o, long* zoneSeconds) {
+// "" when the values fit the updater's rules, else why not; chooses the
+// serial and the expiry.
+std::string ValuesFault(MakeOptions& o, long* zoneSeconds) {
   unsigned parts[4];
   if (!ParseVersion(o.version.c_str(), parts)) return "--version must be four dot-separated numbers (0-65535)";
   if (o.installerUrl.size() >= sizeof(UpdateManifest::installerUrl)) {
@@ -97,7 +108,14 @@ std::string ValuesFault(const MakeOptions& o, long* zoneSeconds) {
     return "--tz takes +HH:MM or -HH:MM";
   }
   *zoneSeconds = (o.tz[0] == '-' ? -1 : 1) * (hours * 3600L + minutes * 60L);
-  return "";
+  if (o.product.empty() || o.product.size() >= sizeof(UpdateManifest::product) ||
+      o.product.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") !=
+          std::string::npos) {
+    return "--product takes a name of letters, digits, '.', '_' and '-', at most 63 bytes";
+  }
+  std::string fault = ChooseExpiry(o.expiresDays, &o.expires);
+  if (!fault.empty()) return fault;
+  return ChooseSerial(o.serialText, o.out.empty() ? "" : ServedManifest(o.out), &o.serial);
 }
 
 std::string ManifestText(const MakeOptions& o, const std::string& installerBytes, const std::string& contentBytes,
@@ -107,6 +125,7 @@ std::string ManifestText(const MakeOptions& o, const std::string& installerBytes
   manifest += std::string("  <flag>") + (o.forced ? "force" : "0") + "</flag>\r\n";
   manifest += "  <url>" + o.installerUrl + "</url>\r\n";
   if (!o.rollout.empty()) manifest += "  <rollout>" + o.rollout + "</rollout>\r\n";
+  manifest += FeedLines(o.serial, o.product, o.expires);
   if (!o.installer.empty()) manifest += "  <sha256>" + Sha256Hex(installerBytes) + "</sha256>\r\n";
   if (!o.content.empty()) {
     manifest += "  <swf-url>" + o.contentUrl + "</swf-url>\r\n";

@@ -20,6 +20,7 @@ int Check(const std::vector<std::string>& args);
 int Make(const std::vector<std::string>& args);
 int Sign(const std::vector<std::string>& args);
 int Release(const std::vector<std::string>& args);
+int Stage(const std::vector<std::string>& args);
 
 // Files.
 bool ReadWhole(const std::string& path, std::string* data);
@@ -51,3 +52,18 @@ bool ParseVersion(const char* text, unsigned parts[4]);
 bool IsStamp(const char* text);
 // `when` in the zone `offsetSeconds` east of UTC, as the stored stamps are written.
 std::string Stamp(time_t when, long offsetSeconds);
+
+// The signed feed's facts (feed.cc).
+const char* DefaultProduct();  // the build's UPDATER_PRODUCT
+std::string UtcStamp(time_t when);  // "YYYY-MM-DDTHH:MM:SSZ"
+std::string ServedManifest(const std::string& out);  // OUT/api/pellixupdatecfg.xml
+// The serial for a manifest replacing the one at `replaced` ("" or a missing
+// file: none): `given`, or by default the current Unix time, or one more than
+// the replaced serial when that is higher. "" or why it cannot be.
+std::string ChooseSerial(const std::string& given, const std::string& replaced, unsigned long* serial);
+// The expiry `days` from now; "" or why not.
+std::string ChooseExpiry(const std::string& days, std::string* expires);
+// The three lines a manifest carries them in.
+std::string FeedLines(unsigned long serial, const std::string& product, const std::string& expires);
+// "" when the manifest carries all three well-formed, else the first fault.
+std::string FeedFault(const std::string& body);

@@ -20,7 +20,8 @@ const char kReleaseHelp[] =
     "Makes and signs the release (as `make --sign`) in a folder of its own, checks it as the clients built\n"
     "with these pins will (as `check --pin --installer --content`), and only when the check finds no error\n"
     "copies it into DIR: the content and the installer first, then the signature, the manifest last.\n"
-    "On any error nothing in DIR is touched and the exit status is 1.\n";
+    "On any error nothing in DIR is touched and the exit status is 1.\n"
+    "The serial rises above the one in DIR (see make's --serial); the check refuses one that does not.\n";
 
 // Copies the staged tree into `out`, the manifest and its signature last, so
 // that a client never sees an offer whose files are not there yet.
@@ -65,6 +66,7 @@ int Release(const std::vector<std::string>& args) {
     } else if (args[i] == "--out" && valued) {
       out = args[++i];
     } else {
+      if (args[i] == "--product" && valued) check.product = args[i + 1];
       if ((args[i] == "--installer" || args[i] == "--content") && valued) {
         (args[i] == "--installer" ? check.installerFile : check.contentFile) = args[i + 1];
       }
@@ -75,6 +77,19 @@ int Release(const std::vector<std::string>& args) {
     fputs(kUsage, stderr);
     return 2;
   }
+  // The serial is chosen against the release it replaces, not the staging folder.
+  bool givenSerial = false;
+  for (const std::string& a : make) givenSerial = givenSerial || a == "--serial";
+  if (!givenSerial) {
+    unsigned long serial = 0;
+    std::string fault = ChooseSerial("", ServedManifest(out), &serial);
+    if (!fault.empty()) {
+      fprintf(stderr, "updater-manifest release: %s; nothing published to %s\n", fault.c_str(), out.c_str());
+      return 1;
+    }
+    make.insert(make.end(), {"--serial", std::to_string(serial)});
+  }
+  check.previous = ServedManifest(out);
   char folder[] = "/tmp/updater-release-XXXXXX";
   if (!mkdtemp(folder)) return 2;
   make.insert(make.end(), {"--sign", "--out", folder});

@@ -10,7 +10,8 @@ const char kSignHelp[] =
     "\n"
     "Writes MANIFEST.p7s: a detached CMS (PKCS #7) SignedData in DER over the exact bytes of MANIFEST, SHA-256\n"
     "with the key's algorithm, with no signed attributes, carrying the signer certificate (PEM files).\n"
-    "Serve it beside the manifest, at /api/pellixupdatecfg.xml.p7s.\n";
+    "Serve it beside the manifest, at /api/pellixupdatecfg.xml.p7s. Refuses a manifest without <serial>,\n"
+    "<product> and <expires>: builds with signed releases take no manifest without them.\n";
 
 }  // namespace
 
@@ -38,6 +39,11 @@ int Sign(const std::vector<std::string>& args) {
   std::string data, why;
   if (!ReadWhole(manifest, &data)) {
     fprintf(stderr, "updater-manifest sign: cannot read %s\n", manifest.c_str());
+    return 1;
+  }
+  std::string fault = FeedFault(data);
+  if (!fault.empty()) {
+    fprintf(stderr, "updater-manifest sign: %s: %s\n", manifest.c_str(), fault.c_str());
     return 1;
   }
   std::string signature = SignBytes(data, cert, key, &why);

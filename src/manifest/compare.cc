@@ -53,3 +53,27 @@ unsigned RolloutBucket(unsigned long seed, const char* version) {
   }
   return hash % 100;
 }
+
+int ParseSerial(const char* text, long found, unsigned long* serial) {
+  unsigned long long value = 0;
+  int digits = 0;
+  for (const char* c = text; *c; ++c, ++digits) {
+    if (*c < '0' || *c > '9' || digits >= 10) return 0;
+    value = value * 10 + static_cast<unsigned>(*c - '0');
+  }
+  if (digits == 0 || found != digits || value > 0xFFFFFFFFull) return 0;
+  *serial = static_cast<unsigned long>(value);
+  return 1;
+}
+
+int IsUtcStamp(const char* text) {
+  static const char kForm[] = "dddd-dd-ddTdd:dd:ddZ";
+  for (size_t i = 0; i < sizeof kForm; ++i) {
+    bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kForm[i] == 'd' ? !digit : text[i] != kForm[i]) return 0;
+  }
+  auto number = [text](int at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
+  int month = number(5), day = number(8);
+  return month >= 1 && month <= 12 && day >= 1 && day <= 31 && number(11) <= 23 && number(14) <= 59 &&
+         number(17) <= 59;
+}

@@ -18,10 +18,14 @@ struct UpdateManifest {
   char installerSha256[65];  // "sha256": SHA-256 of the installer, 64 lower-case hex digits
   char contentSha256[65];    // "swf-sha256": SHA-256 of the content file
   char rollout[4];           // "rollout": the share of clients offered the release, 0-100
+  // The signed feed's own facts; builds without signed releases ignore them.
+  char serial[11];   // "serial": a decimal number that only rises, 0-4294967295
+  char product[64];  // "product": the product the feed is for
+  char expires[21];  // "expires": "YYYY-MM-DDTHH:MM:SSZ", UTC
   // Length of each value as found between its tags, -1 when the tags were
   // missing or out of order: tells a rejected value from an absent one.
   long foundContentUrl, foundContentDate, foundVersion, foundInstallerUrl, foundInstallerSha256, foundContentSha256,
-      foundRollout;
+      foundRollout, foundSerial, foundProduct, foundExpires;
   // Not the reader's: set by whoever fetched the document. A detached
   // signature by a pinned key vouched for exactly these bytes.
   int signatureTrusted;
@@ -87,6 +91,13 @@ int RolloutPercent(const char* value, long found);
 // The client's place in a release's rollout, 0-99: the 32-bit FNV-1a hash of
 // the seed's four bytes (least significant first) and the version text, modulo 100.
 unsigned RolloutBucket(unsigned long seed, const char* version);
+
+// A feed serial: one to ten decimal digits, at most 4294967295, as found
+// (`found` as the reader left it). 1 with its value.
+int ParseSerial(const char* text, long found, unsigned long* serial);
+// "YYYY-MM-DDTHH:MM:SSZ" with a real month, day, hour, minute and second: the
+// form in which two times compare as text.
+int IsUtcStamp(const char* text);
 
 // The fixed file version of `path` as "a.b.c.d"; 0 (and empty) when unknown.
 int FileVersionText(const char* path, char* text, size_t capacity);

@@ -40,5 +40,8 @@ UpdateManifest ReadManifest(const char* text) {
   TakeValue(text, "<swf-sha256>", "</swf-sha256>", m.contentSha256, sizeof m.contentSha256,
             &m.foundContentSha256);
   TakeValue(text, "<rollout>", "</rollout>", m.rollout, sizeof m.rollout, &m.foundRollout);
+  TakeValue(text, "<serial>", "</serial>", m.serial, sizeof m.serial, &m.foundSerial);
+  TakeValue(text, "<product>", "</product>", m.product, sizeof m.product, &m.foundProduct);
+  TakeValue(text, "<expires>", "</expires>", m.expires, sizeof m.expires, &m.foundExpires);
   return m;
 }

@@ -38,8 +38,51 @@ int SignaturePasses(const Inputs& in, UpdateDecision*, char* reason, size_t capa
   return 0;
 }
 
+// A signed feed names the product the build was made for: one product's, or
+// one channel's, genuine feed is foreign to another's clients.
+int ProductMatches(const Inputs& in, UpdateDecision*, char* reason, size_t capacity) {
+  const char* product = in.policy.product ? in.policy.product : "";
+  if (!in.policy.signedReleases || (product[0] && strcmp(in.manifest.product, product) == 0)) return 1;
+  if (in.manifest.product[0]) {
+    FormatBounded(reason, capacity, "it is for product \"%s\", this build for \"%s\"", in.manifest.product, product);
+  } else {
+    FormatBounded(reason, capacity, "it names no product (<product>), this build is for \"%s\"", product);
+  }
+  return 0;
+}
+
+// A signed feed's serial never falls: a genuine older feed replayed (a halt
+// undone, a stage widened again) is refused. The same serial is the same feed.
+int SerialNeverFalls(const Inputs& in, UpdateDecision* d, char* reason, size_t capacity) {
+  if (!in.policy.signedReleases) return 1;
+  if (!ParseSerial(in.manifest.serial, in.manifest.foundSerial, &d->serial)) {
+    FormatBounded(reason, capacity, "<serial> missing or not a number from 0 to 4294967295");
+    return 0;
+  }
+  if (!in.client.haveSerial || d->serial >= in.client.serial) return 1;
+  FormatBounded(reason, capacity, "serial %lu is lower than %lu, the highest accepted", d->serial, in.client.serial);
+  return 0;
+}
+
+// A signed feed expires: one withheld and replayed for ever goes stale
+// instead of looking like a quiet publisher.
+int NotExpired(const Inputs& in, UpdateDecision*, char* reason, size_t capacity) {
+  if (!in.policy.signedReleases) return 1;
+  if (!IsUtcStamp(in.manifest.expires)) {
+    FormatBounded(reason, capacity, "<expires> missing or not YYYY-MM-DDTHH:MM:SSZ");
+    return 0;
+  }
+  if (IsUtcStamp(in.client.now) && strcmp(in.client.now, in.manifest.expires) < 0) return 1;
+  FormatBounded(reason, capacity, "expired at %s, the clock says %s", in.manifest.expires,
+                in.client.now[0] ? in.client.now : "nothing");
+  return 0;
+}
+
 const Row kFeedRows[] = {
     {"signature", SignaturePasses},
+    {"product", ProductMatches},
+    {"serial", SerialNeverFalls},
+    {"expiry", NotExpired},
 };
 
 // --- The offer: is an upgrade offered? ---

@@ -12,12 +12,18 @@ struct ClientFacts {
   int seedAsked;       // the client's rollout seed was asked for
   int haveSeed;        // and there is one
   unsigned long seed;
+  // With signed releases: the highest feed serial accepted so far, and the
+  // system clock (UTC, "YYYY-MM-DDTHH:MM:SSZ").
+  int haveSerial;
+  unsigned long serial;
+  char now[21];
 };
 
 // What the build requires.
 struct BuildPolicy {
   int signedReleases;  // a pinned signature over the manifest, and a version newer as numbers too
   int httpsOnly;       // https:// addresses alone
+  const char* product;  // with signed releases: the product a feed must name
 };
 
 struct Verdict {
@@ -37,6 +43,7 @@ struct UpdateDecision {
   // anything) and decide again.
   int needsSeed;
   UpdateManifest manifest;  // as the run uses it: an address the rules refuse is left empty
+  unsigned long serial;     // a believed signed feed's serial, for the client to keep
   char notes[kDecisionNotes][256];  // what the rows found on the way, for the log, in order
   int noteCount;
 };

@@ -7,6 +7,9 @@
 #ifndef UPDATER_SERVER_SCHEME
 #define UPDATER_SERVER_SCHEME "http"
 #endif
+#ifndef UPDATER_PRODUCT
+#define UPDATER_PRODUCT "Orvessa"
+#endif
 
 namespace outside {
 
@@ -20,6 +23,11 @@ const char kRegUpdateTime[] = "swfUpdateTime";
 // The client's random place in staged rollouts, made once.
 const wchar_t kRegSeed[] = L"updateSeed";
 const char kRegSeedText[] = "updateSeed";
+// With signed releases: the highest feed serial accepted.
+const wchar_t kRegSerial[] = L"updateSerial";
+const char kRegSerialText[] = "updateSerial";
+// The product a signed feed must name (one per channel: "Orvessa-beta").
+const char kProductName[] = UPDATER_PRODUCT;
 
 // Held for the whole of a run, so that runs in one session never overlap.
 const wchar_t kRunMutexName[] = L"Local\\TarvelonMM.Orvessa.Updater.Run";

@@ -7,69 +7,10 @@
 #include <stdint.h>
 
 #include "platform/errors.h"
+#include "platform/handles.h"
 
 namespace platform {
 
-// Handles that own nothing: plain pointers, each of its own kind.
-typedef struct InstanceKind* Instance;
-typedef struct WindowKind* Window;
-
-// A handle this program owns: it moves, never copies, and `Close` lets it go
-// when it goes. Null means "none" everywhere.
-template <void (*Close)(void*)>
-class Owned {
- public:
-  Owned() {}
-  explicit Owned(void* raw) : raw_(raw) {}
-  Owned(Owned&& other) : raw_(other.Forget()) {}
-  Owned& operator=(Owned&& other) {
-    Reset(other.Forget());
-    return *this;
-  }
-  Owned(const Owned&) = delete;
-  Owned& operator=(const Owned&) = delete;
-  ~Owned() { Reset(); }
-
-  explicit operator bool() const { return raw_ != nullptr; }
-  void* Get() const { return raw_; }
-  // Lets go of the handle without closing it: for one closed by other means
-  // (its parent, or a watch on another thread).
-  void* Forget() {
-    void* raw = raw_;
-    raw_ = nullptr;
-    return raw;
-  }
-  void Reset(void* raw = nullptr) {
-    if (raw_ && raw_ != raw) Close(raw_);
-    raw_ = raw;
-  }
-
- private:
-  void* raw_ = nullptr;
-};
-
-// How each kind of owned handle is let go of; the types below call them.
-void CloseFileHandle(void* raw);
-void CloseRegKey(void* raw);
-void CloseInternetHandle(void* raw);  // also closes every handle made under it
-void CloseMutexHandle(void* raw);     // gives the mutex back first when this thread holds it
-void CloseEventHandle(void* raw);
-void CloseThreadHandle(void* raw);    // does not wait for the thread: JoinThread does
-void CloseProcessHandle(void* raw);
-void CloseTrustState(void* raw);      // WinVerifyTrust's close action
-void ReleaseBindingHandle(void* raw);  // the download's IBinding
-void FreeVersionBlock(void* raw);
-
-typedef Owned<CloseFileHandle> File;
-typedef Owned<CloseRegKey> RegKey;
-typedef Owned<CloseInternetHandle> Internet;
-typedef Owned<CloseMutexHandle> Mutex;
-typedef Owned<CloseEventHandle> Event;
-typedef Owned<CloseThreadHandle> Thread;
-typedef Owned<CloseProcessHandle> Process;
-typedef Owned<CloseTrustState> TrustState;
-typedef Owned<ReleaseBindingHandle> Binding;
-typedef Owned<FreeVersionBlock> VersionBlock;
 typedef long Result;  // HRESULT
 
 const size_t kMaxPath = 260;  // MAX_PATH, terminator included
@@ -145,6 +86,7 @@ long long OpenFileSize(const File& file);
 // Reads up to `capacity` bytes from `offset`; the count read, -1 on failure.
 long ReadFileAt(const File& file, unsigned long long offset, unsigned char* buffer, unsigned long capacity);
 LocalTime CurrentLocalTime();
+LocalTime CurrentUtcTime();  // the system clock, UTC
 void Pause(unsigned long milliseconds);
 unsigned long TickCount();  // milliseconds, wraps after 49 days: compare differences only
 

@@ -60,6 +60,13 @@ LocalTime CurrentLocalTime() {
   return result;
 }
 
+LocalTime CurrentUtcTime() {
+  SYSTEMTIME now;
+  ::GetSystemTime(&now);
+  LocalTime result = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+  return result;
+}
+
 void Pause(unsigned long milliseconds) { ::Sleep(milliseconds); }
 
 unsigned long TickCount() { return ::GetTickCount(); }

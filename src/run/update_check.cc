@@ -8,20 +8,18 @@
 #include "outside/outside.h"
 #include "platform/platform.h"
 #include "shared/log.h"
+#include "shared/text.h"
 #include "shared/work_paths.h"
 #include "trust/trust.h"
 
 namespace {
 
-// The stored seed; 0 when it is missing or not a REG_DWORD.
-int ReadSeed(const platform::RegKey& key, unsigned long* seed) {
+// A REG_DWORD of the program's key; 0 when it is missing or of another type.
+int ReadDword(const platform::RegKey& key, const char* name, unsigned long* value) {
   unsigned long type = 0, size = 4;
   unsigned char data[4] = {};
-  if (platform::QueryValue(key, outside::kRegSeedText, &type, data, &size) != 0 || type != platform::kRegDword ||
-      size != 4) {
-    return 0;
-  }
-  *seed = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<unsigned long>(data[3]) << 24);
+  if (platform::QueryValue(key, name, &type, data, &size) != 0 || type != platform::kRegDword || size != 4) return 0;
+  *value = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<unsigned long>(data[3]) << 24);
   return 1;
 }
 
@@ -30,18 +28,36 @@ int ReadSeed(const platform::RegKey& key, unsigned long* seed) {
 int ClientSeed(unsigned long* seed) {
   platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
   if (!key) return 0;
-  int have = ReadSeed(key, seed);
+  int have = ReadDword(key, outside::kRegSeedText, seed);
   if (!have) {
     unsigned char random[4] = {};
     if (platform::RandomBytes(random, sizeof random)) {
       unsigned long made =
           random[0] | (random[1] << 8) | (random[2] << 16) | (static_cast<unsigned long>(random[3]) << 24);
       platform::SetDwordValue(key, outside::kRegSeed, made);
-      have = ReadSeed(key, seed) && *seed == made;
+      have = ReadDword(key, outside::kRegSeedText, seed) && *seed == made;
     }
     Log("rollout: %s", have ? "this client's seed made" : "no seed could be made or read back");
   }
   return have;
+}
+
+// With signed releases: the highest serial accepted, and the clock.
+void ReadFeedFacts(ClientFacts* client) {
+  platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
+  client->haveSerial = key && ReadDword(key, outside::kRegSerialText, &client->serial);
+  platform::LocalTime t = platform::CurrentUtcTime();
+  FormatBounded(client->now, sizeof client->now, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+}
+
+// Keeps a believed signed feed's serial when it rose: an older feed is
+// refused from now on.
+void KeepSerial(const ClientFacts& client, unsigned long serial) {
+  if (client.haveSerial && serial == client.serial) return;
+  platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
+  long status = key ? platform::SetDwordValue(key, outside::kRegSerial, serial) : -1;
+  Log("feed: serial %lu kept%s", serial, status == 0 ? "" : ", but it could not be stored");
 }
 
 // The installed version, logged.
@@ -81,15 +97,20 @@ int CheckForUpdate() {
   if (!FetchManifest(&fetched)) return 0;
   UpdateManifest manifest = ReadManifest(fetched.body.Get());
   manifest.signatureTrusted = fetched.signatureTrusted;
-  const BuildPolicy policy = {gSignedManifest, gHttpsOnly};
+  const BuildPolicy policy = {gSignedManifest, gHttpsOnly, outside::kProductName};
   ClientFacts client = {};
   ReadInstalled(&client);
+  if (policy.signedReleases) ReadFeedFacts(&client);
   UpdateDecision decision = DecideUpdate(manifest, client, policy);
   if (!decision.feed.yes) {
     Log("manifest: refused, %s (%s); nothing of it is used", decision.feed.reason, decision.feed.rule);
     return 0;
   }
   LogFields(manifest);
+  if (policy.signedReleases) {
+    Log("feed: %s, serial %lu, expires %s", manifest.product, decision.serial, manifest.expires);
+    KeepSerial(client, decision.serial);
+  }
   if (decision.needsSeed) {
     client.seedAsked = 1;
     client.haveSeed = ClientSeed(&client.seed);

@@ -8,6 +8,10 @@
 #define UPDATER_SIGNER_PINS ""
 #endif
 
+#ifndef UPDATER_FEED_PINS
+#define UPDATER_FEED_PINS ""
+#endif
+
 #ifndef UPDATER_SIGNED_MANIFEST
 #define UPDATER_SIGNED_MANIFEST 0
 #endif
@@ -17,6 +21,7 @@
 #endif
 
 const char* gSignerPins = UPDATER_SIGNER_PINS;
+const char* gFeedPins = UPDATER_FEED_PINS;
 int gSignedManifest = UPDATER_SIGNED_MANIFEST;
 int gHttpsOnly = UPDATER_HTTPS_ONLY;
 
@@ -35,12 +40,12 @@ void ToHex(const unsigned char digest[32], char text[kPinLength]) {
 
 }  // namespace
 
-int IsPinnedKey(const unsigned char digest[32]) {
+int IsPinnedKey(const char* pins, const unsigned char digest[32]) {
   char text[kPinLength];
   ToHex(digest, text);
-  size_t length = strlen(gSignerPins);
+  size_t length = strlen(pins);
   for (size_t at = 0; at + kPinLength <= length; at += kPinLength) {
-    if (memcmp(gSignerPins + at, text, kPinLength) == 0) return 1;
+    if (memcmp(pins + at, text, kPinLength) == 0) return 1;
   }
   return 0;
 }
@@ -58,7 +63,7 @@ int InstallerIsTrusted(const platform::File& file, const char* path) {
     verdict = platform::VerifyFileTrust(file, path, &state);
     signer = verdict == 0 && platform::SignerKeyDigest(state, digest);
   }
-  int trusted = signer && IsPinnedKey(digest);
+  int trusted = signer && IsPinnedKey(gSignerPins, digest);
   Log("installer: WinVerifyTrust 0x%08lX, signer key %s, %s", static_cast<unsigned long>(verdict),
       !signer ? "unknown" : trusted ? "pinned" : "not pinned", trusted ? "trusted" : "refused");
   return trusted;
@@ -69,7 +74,7 @@ int ManifestSignatureIsTrusted(const unsigned char* body, unsigned long size, co
   unsigned char digest[32];
   int signedAttributes = 1;
   long verdict = platform::VerifyDetachedSignature(signature, signatureSize, body, size, digest, &signedAttributes);
-  int pinned = verdict == 0 && IsPinnedKey(digest);
+  int pinned = verdict == 0 && IsPinnedKey(gFeedPins[0] ? gFeedPins : gSignerPins, digest);
   int trusted = pinned && !signedAttributes;
   Log("signature: %lu bytes, verdict 0x%08lX, signed attributes %s, signer key %s, %s", signatureSize,
       static_cast<unsigned long>(verdict), signedAttributes ? "present" : "none",

@@ -8,6 +8,11 @@
 // installer is started unverified.
 extern const char* gSignerPins;
 
+// The pins of the keys that may sign the manifest, in the same form; empty:
+// the installer's pins. A key that re-signs the feed from a server need not
+// be one that can vouch for an installer.
+extern const char* gFeedPins;
+
 // 1 in builds that require signed releases: the manifest must carry a
 // detached signature by a pinned key, and the files their hashes.
 extern int gSignedManifest;
@@ -16,8 +21,8 @@ extern int gSignedManifest;
 // fetches, redirects included, must be https://.
 extern int gHttpsOnly;
 
-// 1 when `digest` (32 bytes) is one of the pins.
-int IsPinnedKey(const unsigned char digest[32]);
+// 1 when `digest` (32 bytes) is one of `pins`.
+int IsPinnedKey(const char* pins, const unsigned char digest[32]);
 
 // 1 when the installer held open on `file` may be started: always without
 // pins; with pins, only when it carries a valid Authenticode signature whose
@@ -25,7 +30,7 @@ int IsPinnedKey(const unsigned char digest[32]);
 int InstallerIsTrusted(const platform::File& file, const char* path);
 
 // 1 when `signature` (a detached PKCS #7 in DER, with no signed attributes)
-// is valid over the manifest body and its signer key is pinned.
+// is valid over the manifest body and its signer key is a feed pin.
 int ManifestSignatureIsTrusted(const unsigned char* body, unsigned long size, const unsigned char* signature,
                                unsigned long signatureSize);
 

@@ -21,10 +21,11 @@ OLD_STAMP = "2013-01-04|09:00:00"
 
 
 def release(server, version="1.1.0.12182", installer=None, content=None, key="publisher", tamper=None,
-            attributes=False, hashes=True, forced=False):
-    """Routes of a release made by `updater-manifest make --sign`; `tamper`
-    rewrites the manifest after signing, `attributes` signs with openssl's
-    default signed attributes instead."""
+            attributes=False, hashes=True, forced=False, make_args=(), edit=None):
+    """Routes of a release made by `updater-manifest make --sign` with
+    `make_args`; `edit` rewrites the manifest before it is signed again,
+    `tamper` after signing, `attributes` signs with openssl's default signed
+    attributes instead."""
     with tempfile.TemporaryDirectory() as work:
         tree = os.path.join(work, "tree")
         installer_path, swf_path = os.path.join(work, "setup.exe"), os.path.join(work, "m.swf")
@@ -37,11 +38,14 @@ def release(server, version="1.1.0.12182", installer=None, content=None, key="pu
             args += ["--installer", installer_path]
         if forced:
             args += ["--forced"]
+        args += list(make_args)
         subprocess.run(args, check=True, stdout=subprocess.DEVNULL, timeout=30)
         manifest_path = os.path.join(tree, "api", "pellixupdatecfg.xml")
         body = read_bytes(manifest_path)
         if not hashes:  # drop the content's hash too, and sign again
-            body = b"".join(line + b"\n" for line in body.splitlines() if b"sha256" not in line)
+            edit = lambda text: b"".join(line + b"\n" for line in text.splitlines() if b"sha256" not in line)
+        if edit:
+            body = edit(body)
             write_bytes(manifest_path, body)
             subprocess.run([TOOL, "sign", manifest_path, "--cert", os.path.join(KEYS, key + ".pem"),
                             "--key", os.path.join(KEYS, key + ".key")], check=True, stdout=subprocess.DEVNULL)
@@ -56,7 +60,8 @@ def release(server, version="1.1.0.12182", installer=None, content=None, key="pu
         return routes
 
 
-class SignedTest(E2ETest):
+class SignedBase(E2ETest):
+    """The build with signed releases, the old content and its record in place."""
     def case_options(self):
         return {"variant": "signed"}
 
@@ -77,6 +82,8 @@ class SignedTest(E2ETest):
         self.assert_content_kept()
         self.assert_logged("refused: no manifest", *logged)
 
+
+class SignedTest(SignedBase):
     def test_signed_release(self):
         routes = release(self.server)
         self.serve(routes)

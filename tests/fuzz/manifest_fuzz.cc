@@ -27,10 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MustBeTerminated(m.installerUrl, sizeof m.installerUrl);
   if (m.forced != 0 && m.forced != 1) abort();
   // Whatever it holds, the decision is one verdict with its reasons, each terminated.
-  ClientFacts client = {"1.1.0.12181", 1, 1, 0x01020304};
+  ClientFacts client = {"1.1.0.12181", 1, 1, 0x01020304, 1, 5, "2026-12-09T12:00:00Z"};
   for (int policyBits = 0; policyBits < 4; ++policyBits) {
     m.signatureTrusted = policyBits & 1;
-    BuildPolicy policy = {policyBits & 1, policyBits >> 1};
+    BuildPolicy policy = {policyBits & 1, policyBits >> 1, "Orvessa"};
     UpdateDecision d = DecideUpdate(m, client, policy);
     if (d.noteCount < 0 || d.noteCount > kDecisionNotes || (d.offer.yes && !d.feed.yes)) abort();
     MustBeTerminated(d.offer.reason, sizeof d.offer.reason);

@@ -247,5 +247,70 @@ class SignTest(unittest.TestCase):
                     self.assertEqual(files, found)
 
 
+KEY = ["--cert", os.path.join(KEYS, "publisher.pem"), "--key", os.path.join(KEYS, "publisher.key")]
+
+
+def serial_of(path):
+    text = open(path, encoding="utf-8").read()
+    return int(text.split("<serial>")[1].split("</serial>")[0])
+
+
+class FeedTest(unittest.TestCase):
+    def test_serials_rise_and_stage_changes_only_the_stage(self):
+        with tempfile.TemporaryDirectory() as tree:
+            out, installer = os.path.join(tree, "site"), signed_pe(tree, "setup.exe", "publisher")
+            manifest = os.path.join(out, "api", "pellixupdatecfg.xml")
+            serials = []
+            for _ in range(2):
+                code, text = run("release", "--version", "2.0.0.1", "--installer-url", "http://h/download/setup.exe",
+                                 "--installer", installer, "--rollout", "50", *KEY, "--pin", PIN, "--out", out)
+                self.assertEqual(0, code, text)
+                serials.append(serial_of(manifest))
+            self.assertLess(serials[0], serials[1])
+            previous = os.path.join(tree, "previous.xml")
+            # The expiries differ from the release's, made this same second.
+            for name, args, changed in (("halt", ["--rollout", "0", "--expires", "31"],
+                                         ["<rollout>0<", "<serial>", "<expires>"]),
+                                        ("renewal", ["--expires", "32"], ["<serial>", "<expires>"])):
+                with self.subTest(name):
+                    shutil.copy(manifest, previous)
+                    before, signature = open(manifest, "rb").read(), open(manifest + ".p7s", "rb").read()
+                    code, text = run("stage", "--out", out, *KEY, *args)
+                    self.assertEqual(0, code, text)
+                    after = open(manifest, "rb").read()
+                    differ = [new.decode() for old, new in zip(before.splitlines(), after.splitlines()) if old != new]
+                    self.assertEqual(len(before.splitlines()), len(after.splitlines()))
+                    self.assertEqual(len(changed), len(differ), differ)
+                    for fragment, line in zip(changed, differ):
+                        self.assertIn(fragment, line)
+                    self.assertNotEqual(signature, open(manifest + ".p7s", "rb").read())
+                    self.assertGreater(serial_of(manifest), serial_of(previous))
+                    code, text = run("check", manifest, "--pin", PIN, "--previous", previous)
+                    self.assertEqual(0, code, text)
+
+    def test_serials_that_fall_or_run_ahead_are_refused(self):
+        with tempfile.TemporaryDirectory() as tree:
+            paths = {}
+            for serial in ("99", "100"):
+                code, text = run("make", "--version", "2.0.0.1", "--installer-url", "http://h/setup.exe",
+                                 "--serial", serial)
+                self.assertEqual(0, code, text)
+                paths[serial] = os.path.join(tree, serial + ".xml")
+                open(paths[serial], "w").write(text)
+            code, text = run("check", paths["99"], "--previous", paths["100"])
+            self.assertEqual(1, code, text)
+            self.assertIn("serial 99 is not above 100", text)
+            self.assertEqual(0, run("check", paths["100"], "--previous", paths["99"])[0])
+            code, text = run("make", "--version", "2.0.0.1", "--installer-url", "http://h/setup.exe", "--serial",
+                             str(int(__import__("time").time()) + 2 * 86400))
+            self.assertEqual(1, code, text)
+            self.assertIn("more than a day ahead of this clock", text)
+            bare = os.path.join(tree, "bare.xml")
+            open(bare, "w").write(GOOD)
+            code, text = run("sign", bare, *KEY)
+            self.assertEqual(1, code, text)
+            self.assertIn("<serial> is missing", text)
+
+
 if __name__ == "__main__":
     unittest.main()

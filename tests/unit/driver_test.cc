@@ -129,13 +129,35 @@ TEST_F(DriverTest, InstallerStartsOnlyWhenSignedByAPinnedKey) {
   }
 }
 
+const std::string kPin(64, 'a'), kKey(32, '\xaa');
+const std::string kSwf = "FWS new movie", kContent = "C:\\Temp\\kelvaport\\mnMain.swf";
+const std::string kFeed = "<product>Orvessa</product><serial>10</serial><expires>2030-01-01T00:00:00Z</expires>";
+
+// A run of a build that requires signed releases, the manifest `body` signed
+// with `signature` by the key `signer`, and the old content in place.
+void ArrangeSignedRun(FakePlatform& f, const std::string& body, const std::string& signature,
+                      const std::string& signer) {
+  gSignerPins = kPin.c_str();
+  f.files["C:\\App\\Orvessa.exe"] = "MZ";
+  f.files[kContent] = "FWS old";
+  f.values["swfUpdateTime"] = {platform::kRegSz, std::string("2013-01-04|09:00:00", 20)};
+  f.InstalledVersion(1, 1, 0, 12181);
+  f.ServeManifest(body);
+  f.ServeDownload("http://h/m.swf", kSwf);
+  f.ServeDownload("http://h/setup.exe", kExe);
+  f.signature = signature;
+  f.signatureKey = signer;
+  f.trustVerdict = 0;
+  f.signerKey = kKey;  // the installer itself is signed by the pinned key
+}
+
 TEST_F(DriverTest, SignedReleases) {
-  const std::string pin(64, 'a'), key(32, '\xaa'), stranger(32, '\xcc');
-  const std::string swf = "FWS new movie", setup = "C:\\Temp\\kelvaport\\setup.exe";
-  const std::string content = "C:\\Temp\\kelvaport\\mnMain.swf";
+  const std::string &key = kKey, stranger(32, '\xcc');
+  const std::string &swf = kSwf, setup = "C:\\Temp\\kelvaport\\setup.exe";
+  const std::string& content = kContent;
   auto manifest = [&](const std::string& swfHash, const std::string& exeHash) {
     return "<swf-url>http://h/m.swf</swf-url><swf-date>2013-01-05|10:00:00</swf-date><version>1.1.0.12182"
-           "</version><flag>0</flag><url>http://h/setup.exe</url>" +
+           "</version><flag>0</flag><url>http://h/setup.exe</url>" + kFeed +
            (swfHash.empty() ? "" : "<swf-sha256>" + swfHash + "</swf-sha256>") +
            (exeHash.empty() ? "" : "<sha256>" + exeHash + "</sha256>");
   };
@@ -167,20 +189,9 @@ TEST_F(DriverTest, SignedReleases) {
     SCOPED_TRACE(c.name);
     NextCase();
     gSignedManifest = c.required;
-    gSignerPins = pin.c_str();
-    fake.files["C:\\App\\Orvessa.exe"] = "MZ";
-    fake.files[content] = "FWS old";
-    fake.values["swfUpdateTime"] = {platform::kRegSz, std::string("2013-01-04|09:00:00", 20)};
-    fake.InstalledVersion(1, 1, 0, 12181);
-    fake.ServeManifest(c.body);
-    fake.ServeDownload("http://h/m.swf", swf);
-    fake.ServeDownload("http://h/setup.exe", kExe);
-    fake.signature = c.signature;
+    ArrangeSignedRun(fake, c.body, c.signature, c.signerKey);
     fake.signatureServed = c.served;
     fake.signatureAttributes = c.attributes;
-    fake.signatureKey = c.signerKey;
-    fake.trustVerdict = 0;
-    fake.signerKey = key;  // the installer itself is signed by the pinned key
     RunUpdate(nullptr);
     EXPECT_EQ(c.offered, fake.Called("MessageBox"));
     EXPECT_EQ((c.required && c.offered) || !c.required, fake.Called("Download http://h/m.swf"));
@@ -188,6 +199,56 @@ TEST_F(DriverTest, SignedReleases) {
     EXPECT_EQ(c.contentReplaced, fake.values.count("swfUpdate") == 1);
     EXPECT_EQ(c.started, fake.Called("OpenWithShell " + setup));
     EXPECT_EQ(c.required, fake.Called("OpenUrl signature"));
+  }
+}
+
+// The highest serial is kept only once the whole feed was believed.
+TEST_F(DriverTest, SignedFeedSerialIsKeptOnlyOnceBelieved) {
+  const std::string offer = "<version>1.1.0.12182</version><flag>0</flag><url>http://h/setup.exe</url><sha256>" +
+                            FakeSha256Hex(kExe) + "</sha256>";
+  auto feed = [](const char* product, const char* serial, const char* expires) {
+    return std::string("<product>") + product + "</product><serial>" + serial + "</serial><expires>" + expires +
+           "</expires>";
+  };
+  struct SerialCase {
+    const char* name;
+    std::string tags;
+    long stored;  // -1: none yet
+    bool signedWell;
+    unsigned long kept;  // 0: none
+    bool offered;
+  };
+  const char* later = "2030-01-01T00:00:00Z";
+  const SerialCase cases[] = {
+      {"higher serial: kept", feed("Orvessa", "10", later), 9, true, 10, true},
+      {"first feed: kept", feed("Orvessa", "10", later), -1, true, 10, true},
+      {"the same feed again", feed("Orvessa", "9", later), 9, true, 9, true},
+      {"a replayed lower serial", feed("Orvessa", "8", later), 9, true, 9, false},
+      {"another product's feed", feed("Orvessa-beta", "10", later), 9, true, 9, false},
+      {"expired", feed("Orvessa", "10", "2013-01-05T01:07:03Z"), 9, true, 9, false},
+      {"signature refused", feed("Orvessa", "10", later), 9, false, 9, false},
+  };
+  for (const SerialCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    NextCase();
+    gSignedManifest = 1;
+    const std::string body = offer + c.tags;
+    ArrangeSignedRun(fake, body, c.signedWell ? "SIG:" + body : "SIG:other", kKey);
+    if (c.stored >= 0) {
+      uint32_t stored = static_cast<uint32_t>(c.stored);
+      fake.values["updateSerial"] = {platform::kRegDword, std::string(reinterpret_cast<const char*>(&stored), 4)};
+    }
+    RunUpdate(nullptr);
+    EXPECT_EQ(c.offered, fake.Called("MessageBox"));
+    ASSERT_EQ(c.kept != 0, fake.values.count("updateSerial") == 1);
+    if (c.kept) {
+      uint32_t kept = 0;
+      memcpy(&kept, fake.values["updateSerial"].data.data(), 4);
+      EXPECT_EQ(c.kept, kept);
+    }
+    if (!c.offered) {
+      EXPECT_FALSE(fake.Called("Download"));  // nothing of a refused feed is used
+    }
   }
 }
 

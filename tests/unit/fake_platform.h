@@ -66,6 +66,7 @@ class FakePlatform {
   unsigned makeDirectoryError = 5;
   unsigned lastError = 0;
   platform::LocalTime now = {2013, 1, 5, 9, 7, 3};
+  platform::LocalTime utcNow = {2013, 1, 5, 1, 7, 3};
   std::vector<unsigned long> pauses;
   unsigned long tick = 1000;  // TickCount
   // The watch thread: kept, not run; a stalled download runs it for `watchLooks`

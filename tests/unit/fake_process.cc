@@ -73,6 +73,7 @@ void GiveLock(const Mutex& lock) {
 
 
 LocalTime CurrentLocalTime() { return gFake->now; }
+LocalTime CurrentUtcTime() { return gFake->utcNow; }
 
 unsigned long TickCount() { return gFake->tick; }
 

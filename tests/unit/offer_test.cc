@@ -38,7 +38,8 @@ TEST_F(OfferTest, DecisionTable) {
     const char* rule;  // the row that refused
     const char* note;  // what the log says on the way ("": nothing)
   };
-  const BuildPolicy plain = {0, 0}, signedBuild = {1, 0}, httpsOnly = {0, 1};
+  const BuildPolicy plain = {0, 0, "Orvessa"}, signedBuild = {1, 0, "Orvessa"}, httpsOnly = {0, 1, "Orvessa"};
+  const std::string feed = "<product>Orvessa</product><serial>1</serial><expires>2030-01-01T00:00:00Z</expires>";
   const Row rows[] = {
       {"newer as text", Offer("1.1.0.12182"), 0, "1.1.0.12181", plain, 1, 1, nullptr, ""},
       {"text order, not number order", Offer("1.1.0.9"), 0, "1.1.0.12", plain, 1, 1, nullptr, ""},
@@ -54,16 +55,18 @@ TEST_F(OfferTest, DecisionTable) {
        "manifest: url refused: not an https address"},
       {"https only: an https address", Offer("2", "https://h/s.exe"), 0, "1.1.0.12181", httpsOnly, 1, 1, nullptr, ""},
       {"signed: no trusted signature", Offer("1.1.0.12182"), 0, "1.1.0.12181", signedBuild, 0, 0, "signature", ""},
-      {"signed: newer as numbers", Offer("1.1.0.12182"), 1, "1.1.0.12181", signedBuild, 1, 1, nullptr, ""},
-      {"signed: newer as text only", Offer("1.1.0.9"), 1, "1.1.0.12", signedBuild, 1, 0, "number order",
+      {"signed: newer as numbers", Offer("1.1.0.12182") + feed, 1, "1.1.0.12181", signedBuild, 1, 1, nullptr, ""},
+      {"signed: newer as text only", Offer("1.1.0.9") + feed, 1, "1.1.0.12", signedBuild, 1, 0, "number order",
        "not newer as numbers"},
-      {"signed: not four numbers", Offer("1.1.0.12182b"), 1, "1.1.0.12181", signedBuild, 1, 0, "number order",
+      {"signed: not four numbers", Offer("1.1.0.12182b") + feed, 1, "1.1.0.12181", signedBuild, 1, 0, "number order",
        "not four numbers"},
       {"rollout withheld", Offer("2") + "<rollout>5%</rollout>", 0, "1", plain, 1, 0, "rollout", "withheld"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    UpdateDecision d = DecideUpdate(Manifest(r.document, r.signatureTrusted), Client(r.installed), r.policy);
+    ClientFacts client = Client(r.installed);
+    strcpy(client.now, "2026-12-09T12:00:00Z");
+    UpdateDecision d = DecideUpdate(Manifest(r.document, r.signatureTrusted), client, r.policy);
     EXPECT_EQ(r.believed, d.feed.yes);
     EXPECT_EQ(r.offered, d.offer.yes);
     EXPECT_STREQ(r.rule, r.believed ? d.offer.rule : d.feed.rule);
@@ -71,14 +74,73 @@ TEST_F(OfferTest, DecisionTable) {
     for (int i = 0; i < d.noteCount; ++i) notes += d.notes[i];
     EXPECT_NE(std::string::npos, notes.find(r.note)) << notes;
     EXPECT_EQ(0, d.needsSeed);
-    if (!r.believed) EXPECT_STREQ("", d.manifest.version);  // nothing of it is used
+    if (!r.believed) {
+      EXPECT_STREQ("", d.manifest.version);  // nothing of it is used
+    }
+  }
+}
+
+// A signed feed is believed only for this product, with a serial that never
+// falls and an expiry still ahead; builds without signed releases ignore all three.
+TEST_F(OfferTest, SignedFeedHoldsItsGround) {
+  const BuildPolicy signedBuild = {1, 0, "Orvessa"}, plain = {0, 0, "Orvessa"};
+  auto tags = [](const std::string& product, const std::string& serial, const std::string& expires) {
+    return (product.empty() ? "" : "<product>" + product + "</product>") +
+           (serial.empty() ? "" : "<serial>" + serial + "</serial>") +
+           (expires.empty() ? "" : "<expires>" + expires + "</expires>");
+  };
+  const std::string later = "2027-01-01T00:00:00Z", now = "2026-12-09T12:00:00Z";
+  struct Row {
+    const char* name;
+    std::string tags;
+    BuildPolicy policy;
+    long stored;  // the highest serial accepted before; -1: none
+    int believed;
+    const char* rule;
+    const char* reason;
+  };
+  const Row rows[] = {
+      {"higher serial", tags("Orvessa", "10", later), signedBuild, 9, 1, nullptr, ""},
+      {"equal serial: the same feed again", tags("Orvessa", "9", later), signedBuild, 9, 1, nullptr, ""},
+      {"lower serial: replayed", tags("Orvessa", "8", later), signedBuild, 9, 0, "serial",
+       "serial 8 is lower than 9"},
+      {"no serial seen before", tags("Orvessa", "0", later), signedBuild, -1, 1, nullptr, ""},
+      {"the largest serial", tags("Orvessa", "4294967295", later), signedBuild, 9, 1, nullptr, ""},
+      {"serial missing", tags("Orvessa", "", later), signedBuild, -1, 0, "serial", "<serial> missing"},
+      {"serial malformed", tags("Orvessa", "12a", later), signedBuild, -1, 0, "serial", "not a number"},
+      {"serial out of range", tags("Orvessa", "4294967296", later), signedBuild, -1, 0, "serial", "not a number"},
+      {"serial signed", tags("Orvessa", "+5", later), signedBuild, -1, 0, "serial", "not a number"},
+      {"another product", tags("Orvessa-beta", "10", later), signedBuild, 9, 0, "product",
+       "it is for product \"Orvessa-beta\", this build for \"Orvessa\""},
+      {"no product", tags("", "10", later), signedBuild, 9, 0, "product", "names no product"},
+      {"expired this second", tags("Orvessa", "10", now), signedBuild, 9, 0, "expiry",
+       "expired at 2026-12-09T12:00:00Z, the clock says 2026-12-09T12:00:00Z"},
+      {"expired long ago", tags("Orvessa", "10", "2020-01-01T00:00:00Z"), signedBuild, 9, 0, "expiry", "expired"},
+      {"expiry malformed", tags("Orvessa", "10", "2027-01-01 00:00:00"), signedBuild, 9, 0, "expiry",
+       "<expires> missing or not"},
+      {"expiry month 13", tags("Orvessa", "10", "2027-13-01T00:00:00Z"), signedBuild, 9, 0, "expiry", "not"},
+      {"unsigned build: none of them needed", tags("", "", ""), plain, -1, 1, nullptr, ""},
+      {"unsigned build: a lower serial is no matter", tags("Other", "1", "2000-01-01T00:00:00Z"), plain, 9, 1,
+       nullptr, ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ClientFacts client = Client("1.1.0.12181");
+    strcpy(client.now, now.c_str());
+    client.haveSerial = r.stored >= 0;
+    client.serial = r.stored >= 0 ? static_cast<unsigned long>(r.stored) : 0;
+    UpdateDecision d = DecideUpdate(Manifest(Offer("1.1.0.12182") + r.tags, 1), client, r.policy);
+    EXPECT_EQ(r.believed, d.feed.yes);
+    EXPECT_STREQ(r.rule, d.feed.rule);
+    EXPECT_NE(std::string::npos, std::string(d.feed.reason).find(r.reason)) << d.feed.reason;
+    EXPECT_EQ(r.believed, d.offer.yes);
   }
 }
 
 // The seed is asked for only once every other row passed, and then decides.
 TEST_F(OfferTest, RolloutAsksForTheSeedLast) {
   UpdateManifest m = Manifest(Offer("1.1.0.12182") + "<rollout>14</rollout>");
-  const BuildPolicy plain = {0, 0};
+  const BuildPolicy plain = {0, 0, "Orvessa"};
   EXPECT_EQ(0, DecideUpdate(m, Client("1.1.0.12182"), plain).needsSeed);  // not newer: no seed
   ClientFacts client = Client("1.1.0.12181");
   UpdateDecision d = DecideUpdate(m, client, plain);

@@ -22,6 +22,7 @@ class UpdaterTest : public ::testing::Test {
   // The build's trust switches, as a test may set them, restored whatever it asserted.
   void TearDown() override {
     gSignerPins = savedPins;
+    gFeedPins = savedFeedPins;
     gSignedManifest = savedSignedManifest;
     gHttpsOnly = savedHttpsOnly;
   }
@@ -50,6 +51,7 @@ class UpdaterTest : public ::testing::Test {
 
   FakePlatform fake;
   const char* const savedPins = gSignerPins;
+  const char* const savedFeedPins = gFeedPins;
   const int savedSignedManifest = gSignedManifest;
   const int savedHttpsOnly = gHttpsOnly;
 };
