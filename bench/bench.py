@@ -201,9 +201,17 @@ def main():
         "Reproduce: `bash bench/run.sh` (set `BENCH_ROUNDS` for more rounds).",
     ]
     out = os.path.join(ROOT, "docs", "performance.md")
+    kept = ""  # the sections other benchmarks write after the marker stay
+    if os.path.exists(out):
+        with open(out) as f:
+            text = f.read()
+        kept = text[text.index(MARKER):] if MARKER in text else ""
     with open(out, "w") as f:
-        f.write("\n".join(lines) + "\n")
+        f.write("\n".join(lines) + "\n" + ("\n" + kept if kept else ""))
     print("\n".join(lines))
+
+
+MARKER = "<!-- sections of other benchmarks -->"
 
 
 if __name__ == "__main__":

@@ -17,6 +17,7 @@ const char kUsage[] =
     "       updater-manifest release --version V --installer-url URL --installer FILE --cert CERT --key KEY\n"
     "                                --pin PIN... --out DIR [make's other options]\n"
     "       updater-manifest stage --out DIR --cert CERT --key KEY [--rollout N] [--expires DAYS]\n"
+    "       updater-manifest report [LOG]... [--since TIME] [--until TIME] [--by-tenth] [--json] [--html FILE]\n"
     "       updater-manifest VERB --help\n";
 
 int main(int argc, char** argv) {
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
   if (verb == "sign") return Sign(args);
   if (verb == "release") return Release(args);
   if (verb == "stage") return Stage(args);
+  if (verb == "report") return ReportCommand(args);
   if (verb == "--help" || verb == "-h") {
     fputs(kUsage, stdout);
     return 0;

@@ -35,7 +35,8 @@ const char kMakeHelp[] =
     "<serial>: --serial N, by default the current Unix time, or one more than the serial of the manifest in\n"
     "--out when that is higher; a serial more than a day ahead of this clock is refused. <product>: --product\n"
     "NAME, by default the build's UPDATER_PRODUCT (\"" UPDATER_PRODUCT "\"). <expires>: --expires DAYS from\n"
-    "now (default 30), in UTC; renew it with `stage` before then, or signed clients take nothing from it.\n";
+    "now (default 30), in UTC; renew it with `stage` before then, or signed clients take nothing from it.\n"
+    "--report writes <report>1</report>: the clients report each outcome to /api/pellixupdatereport (`report`).\n";
 
 int Refuse(const std::string& why) {
   fprintf(stderr, "updater-manifest make: %s\n", why.c_str());
@@ -45,7 +46,7 @@ int Refuse(const std::string& why) {
 struct MakeOptions {
   std::string version, installerUrl, installer, content, contentUrl, out, cert, key, rollout, tz = "+00:00";
   std::string serialText, product = DefaultProduct(), expiresDays = "30";
-  bool forced = false, sign = false;
+  bool forced = false, sign = false, report = false;
   unsigned long serial = 0;  // chosen from the above
   std::string expires;
 };
@@ -67,6 +68,8 @@ int ParseMake(const std::vector<std::string>& args, MakeOptions* o) {
       o->forced = true;
     } else if (a == "--sign") {
       o->sign = true;
+    } else if (a == "--report") {
+      o->report = true;
     } else if (target && i + 1 < args.size()) {
       *target = args[++i];
     } else {
@@ -126,6 +129,7 @@ std::string ManifestText(const MakeOptions& o, const std::string& installerBytes
   manifest += "  <url>" + o.installerUrl + "</url>\r\n";
   if (!o.rollout.empty()) manifest += "  <rollout>" + o.rollout + "</rollout>\r\n";
   manifest += FeedLines(o.serial, o.product, o.expires);
+  if (o.report) manifest += "  <report>1</report>\r\n";
   if (!o.installer.empty()) manifest += "  <sha256>" + Sha256Hex(installerBytes) + "</sha256>\r\n";
   if (!o.content.empty()) {
     manifest += "  <swf-url>" + o.contentUrl + "</swf-url>\r\n";

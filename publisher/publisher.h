@@ -21,6 +21,7 @@ int Make(const std::vector<std::string>& args);
 int Sign(const std::vector<std::string>& args);
 int Release(const std::vector<std::string>& args);
 int Stage(const std::vector<std::string>& args);
+int ReportCommand(const std::vector<std::string>& args);
 
 // Files.
 bool ReadWhole(const std::string& path, std::string* data);

@@ -5,7 +5,7 @@
 set -eu
 packages="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev mingw-w64 wine64 xvfb xdotool
           imagemagick fonts-wqy-microhei python3 nginx osslsigncode openssl ca-certificates libssl-dev
-          libcurl4-openssl-dev tinyproxy g++-multilib"
+          libcurl4-openssl-dev zlib1g-dev tinyproxy g++-multilib chromium"
 sudo=""
 [ "$(id -u)" = 0 ] || sudo=sudo
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }

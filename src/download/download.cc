@@ -4,6 +4,7 @@
 
 #include "download/watchdog.h"
 #include "shared/log.h"
+#include "shared/text.h"
 #include "shared/work_paths.h"
 #include "trust/trust.h"
 
@@ -68,6 +69,9 @@ int DownLoadDelegate::OnReport(unsigned long received, unsigned long progressMax
     NarrowSystemPath(statusText, cacheFile, sizeof cacheFile);
   }
   if (abandoned) return 0;
+  if (statusCode == platform::kBindStatusBeginData && binding && !httpStatus) {
+    httpStatus = platform::BindingHttpStatus(binding);
+  }
   Abandoned verdict = RedirectedOffWeb(statusCode, statusText) ? kRedirectedOffWeb : Judge(received, progressMax);
   // Seen before the time it carries: the watch reads the time first, and a
   // report it catches half-written must never look like an unabortable stall.
@@ -97,6 +101,20 @@ int StartsWithSignature(const platform::File& file, const FileSignature& signatu
     if (memcmp(head, *prefix, signature.length) == 0) return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+namespace {
+
+// The report's token for a transfer the watch or the observer gave up.
+void SetFailure(DownLoadDelegate* d) {
+  const char* token = d->abandoned == kNoRoom             ? "no-room"
+                      : d->abandoned == kRedirectedOffWeb ? "redirect"
+                      : d->abandoned != kNotAbandoned     ? "too-big"
+                      : d->lastProgress == 0              ? "stalled"
+                                                          : "too-slow";
+  FormatBounded(d->failure, sizeof d->failure, "%s", token);
 }
 
 }  // namespace
@@ -150,6 +168,7 @@ platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate
   platform::DeleteCacheEntry(url);
   if (delegate->stalled || delegate->abandoned) {
     LogAbandoned(url, *delegate);
+    SetFailure(delegate);
     platform::RemoveFile(path);
     if (delegate->cacheFile[0]) platform::RemoveFile(delegate->cacheFile);
     return platform::File();
@@ -167,6 +186,11 @@ platform::File DownloadWhole(const char* url, const char* path, DownLoadDelegate
       static_cast<long>(size), delegate->largestMax, recognized ? "whole, " : whole ? "not " : "not whole",
       whole ? signature.what : "");
   if (recognized) return file;
+  if (delegate->httpStatus && (whole || delegate->httpStatus != 200)) {
+    FormatBounded(delegate->failure, sizeof delegate->failure, "http-%d", delegate->httpStatus);
+  } else {
+    FormatBounded(delegate->failure, sizeof delegate->failure, "cut");
+  }
   file.Reset();
   platform::RemoveFile(path);
   return platform::File();

@@ -56,6 +56,10 @@ class DownLoadDelegate : public platform::DownloadObserver {
   long long roomFree = -1;         // free bytes on the volume when room ran short (-1 unknown)
   volatile long long volumeSpent = 0;  // bytes the volume lost during a transfer too big for it
   char cacheFile[platform::kMaxPath] = {};  // the platform's own copy, as it named it (empty: none named)
+  int httpStatus = 0;              // the server's answer, when the binding tells (0 unknown)
+  // Why the file did not arrive whole, as one token for a report: stalled,
+  // too-slow, too-big, no-room, redirect, cut or http-NNN; empty when it did.
+  char failure[16] = {};
   int roomChecked = 0;
 
   platform::Binding binding;  // held from the start until the call returned and its watch ended

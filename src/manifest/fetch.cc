@@ -2,31 +2,10 @@
 #include "outside/outside.h"
 #include "platform/platform.h"
 #include "shared/log.h"
-#include "shared/watch.h"
+#include "shared/session_deadline.h"
 #include "trust/trust.h"
 
 namespace {
-
-void LogPassed(const char* what) {
-  Log("%s: the request passed its deadline of %lu ms and is closed", what, kManifestDeadlineMs);
-}
-
-// The deadline of a request: closes its session, and with it every handle
-// the blocked call waits on. The first look is at the deadline.
-class SessionDeadline : public WatchOwner {
- public:
-  SessionDeadline(const platform::Internet& session, const char* what) : session_(session.Get()), what_(what) {}
-  WatchVerdict Judge(unsigned long) override { return kExpire; }
-  void Expire() override { platform::CloseInternetHandle(session_); }
-  void LogEnd() override {
-    LogPassed(what_);
-    Log("%s: still blocked %lu ms after its deadline, the run ends here", what_, kWatchGraceMs);
-  }
-
- private:
-  void* const session_;
-  const char* const what_;
-};
 
 // The request to `url`, or null with the reason in `error`. A request of an
 // https-only build that a redirect took off https is closed and refused.
@@ -54,9 +33,9 @@ void LogNoAnswer(const char* what, const char* how, const char* url, unsigned er
 
 // Ends the watch; 1 when the deadline closed the session (its handles are
 // gone: the caller forgets them), logged.
-int PassedDeadline(Watch* deadline, const char* what) {
+int PassedDeadline(Watch* deadline, const SessionDeadline& owner, const char* what) {
   if (!deadline->Stop()) return 0;
-  LogPassed(what);
+  owner.LogPassed();
   Log("%s: closed at its deadline; no manifest", what);
   return 1;
 }
@@ -65,14 +44,14 @@ int PassedDeadline(Watch* deadline, const char* what) {
 // with the same session and settings, vouches for exactly these bytes.
 int SignatureVouchesFor(const platform::Internet& session, const char* body, unsigned long size, int* sessionClosed) {
   unsigned long requested = platform::TickCount();
-  SessionDeadline owner(session, "signature");
+  SessionDeadline owner(session, "signature", kManifestDeadlineMs);
   Watch deadline(&owner, kManifestDeadlineMs);
   unsigned error = 0;
   platform::Internet request = OpenRequest(session, deadline, outside::kSignatureUrl, "signature", &error);
   unsigned long signatureSize = 0;
   HeapText signature =
       request ? ReadBody(request, deadline, requested, kSignatureCap, "signature", &signatureSize) : HeapText();
-  if ((*sessionClosed = PassedDeadline(&deadline, "signature"))) {
+  if ((*sessionClosed = PassedDeadline(&deadline, owner, "signature"))) {
     request.Forget();
     return 0;
   }
@@ -95,13 +74,13 @@ int FetchThrough(int viaProxy, int* noAnswer, FetchedManifest* fetched) {
   platform::Internet session = platform::OpenSession(outside::kManifestUrl, viaProxy);
   if (!session) return -1;
   unsigned long requested = platform::TickCount();
-  SessionDeadline owner(session, "manifest");
+  SessionDeadline owner(session, "manifest", kManifestDeadlineMs);
   Watch deadline(&owner, kManifestDeadlineMs);
   unsigned error = 0;
   platform::Internet request = OpenRequest(session, deadline, outside::kManifestUrl, "manifest", &error);
   unsigned long size = 0;
   HeapText body = request ? ReadBody(request, deadline, requested, kManifestCap, "manifest", &size) : HeapText();
-  int sessionClosed = PassedDeadline(&deadline, "manifest");
+  int sessionClosed = PassedDeadline(&deadline, owner, "manifest");
   int trusted = 0;
   if (body && !sessionClosed && gSignedManifest) trusted = SignatureVouchesFor(session, body.Get(), size, &sessionClosed);
   if (sessionClosed) {

@@ -22,10 +22,11 @@ struct UpdateManifest {
   char serial[11];   // "serial": a decimal number that only rises, 0-4294967295
   char product[64];  // "product": the product the feed is for
   char expires[21];  // "expires": "YYYY-MM-DDTHH:MM:SSZ", UTC
+  char report[2];    // "report": "1" asks the clients for outcome reports
   // Length of each value as found between its tags, -1 when the tags were
   // missing or out of order: tells a rejected value from an absent one.
   long foundContentUrl, foundContentDate, foundVersion, foundInstallerUrl, foundInstallerSha256, foundContentSha256,
-      foundRollout, foundSerial, foundProduct, foundExpires;
+      foundRollout, foundSerial, foundProduct, foundExpires, foundReport;
   // Not the reader's: set by whoever fetched the document. A detached
   // signature by a pinned key vouched for exactly these bytes.
   int signatureTrusted;

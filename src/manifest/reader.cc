@@ -43,5 +43,6 @@ UpdateManifest ReadManifest(const char* text) {
   TakeValue(text, "<serial>", "</serial>", m.serial, sizeof m.serial, &m.foundSerial);
   TakeValue(text, "<product>", "</product>", m.product, sizeof m.product, &m.foundProduct);
   TakeValue(text, "<expires>", "</expires>", m.expires, sizeof m.expires, &m.foundExpires);
+  TakeValue(text, "<report>", "</report>", m.report, sizeof m.report, &m.foundReport);
   return m;
 }

@@ -194,6 +194,9 @@ UpdateDecision DecideUpdate(const UpdateManifest& manifest, const ClientFacts& c
   d.manifest = manifest;
   Inputs in = {d.manifest, client, policy, 0};
   Walk(kFeedRows, in, &d, &d.feed);
+  const int expiredOnly = !d.feed.yes && strcmp(d.feed.rule, "expiry") == 0;
+  d.reports = (d.feed.yes || expiredOnly) && manifest.foundReport == 1 && manifest.report[0] == '1' &&
+              !client.reportsRefused;
   if (!d.feed.yes) {
     d.manifest = UpdateManifest();  // nothing of it is used
     FormatBounded(d.offer.reason, sizeof d.offer.reason, "the manifest is not believed");

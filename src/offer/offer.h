@@ -17,6 +17,7 @@ struct ClientFacts {
   int haveSerial;
   unsigned long serial;
   char now[21];
+  int reportsRefused;  // the user or an administrator opted out of reports
 };
 
 // What the build requires.
@@ -44,6 +45,9 @@ struct UpdateDecision {
   int needsSeed;
   UpdateManifest manifest;  // as the run uses it: an address the rules refuse is left empty
   unsigned long serial;     // a believed signed feed's serial, for the client to keep
+  // Outcome reports are on: a believed manifest asks for them (a genuine feed
+  // past its expiry still may, to say so), and the client did not opt out.
+  int reports;
   char notes[kDecisionNotes][256];  // what the rows found on the way, for the log, in order
   int noteCount;
 };

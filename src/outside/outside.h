@@ -26,6 +26,11 @@ const char kRegSeedText[] = "updateSeed";
 // With signed releases: the highest feed serial accepted.
 const wchar_t kRegSerial[] = L"updateSerial";
 const char kRegSerialText[] = "updateSerial";
+// Outcome reports: a user's or an administrator's opt-out (REG_DWORD 0), the
+// version an installer was started for, and the last report sent.
+const char kRegReportText[] = "updateReport";
+const char kRegStartedText[] = "updateStarted";
+const char kRegReportedText[] = "updateReported";
 // The product a signed feed must name (one per channel: "Orvessa-beta").
 const char kProductName[] = UPDATER_PRODUCT;
 
@@ -51,5 +56,8 @@ const wchar_t kManifestUrl[] = UPDATER_WIDE(UPDATER_MANIFEST_URL);
 const char kManifestUrlText[] = UPDATER_MANIFEST_URL;
 const wchar_t kSignatureUrl[] = UPDATER_WIDE(UPDATER_SIGNATURE_URL);
 const char kSignatureUrlText[] = UPDATER_SIGNATURE_URL;
+// Outcome reports: the same server, never an address from the manifest; the
+// query follows.
+const char kReportUrlText[] = UPDATER_SERVER_SCHEME "://" UPDATER_SERVER_HOST "/api/pellixupdatereport?";
 
 }  // namespace outside

@@ -178,6 +178,8 @@ void AbortBinding(void* binding);
 // IWinInetHttpInfo, INTERNET_OPTION_URL); 0 when the binding cannot tell or
 // the address does not fit.
 int BindingUrl(const Binding& binding, char* url, unsigned long capacity);
+// The HTTP status of the binding's answer (its IWinInetHttpInfo); 0 unknown.
+int BindingHttpStatus(const Binding& binding);
 // Drops the internet cache's copy of a download.
 void DeleteCacheEntry(const char* url);
 

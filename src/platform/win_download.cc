@@ -78,6 +78,19 @@ int BindingUrl(const Binding& binding, char* url, unsigned long capacity) {
   return result == S_OK && NarrowToAnsi(wide, url, capacity, &lossy);
 }
 
+int BindingHttpStatus(const Binding& binding) {
+  IWinInetHttpInfo* info = nullptr;
+  if (FAILED(static_cast<IBinding*>(binding.Get())->QueryInterface(IID_IWinInetHttpInfo,
+                                                                   reinterpret_cast<void**>(&info))) ||
+      !info) {
+    return 0;
+  }
+  DWORD status = 0, size = sizeof status;
+  HRESULT result = info->QueryInfo(HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr, nullptr);
+  info->Release();
+  return result == S_OK ? static_cast<int>(status) : 0;
+}
+
 void DeleteCacheEntry(const char* url) { ::DeleteUrlCacheEntryA(url); }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include "content/content.h"
 #include "manifest/manifest.h"
 #include "outside/outside.h"
+#include "run/reports.h"
 #include "shared/log.h"
 #include "shared/run_state.h"
 #include "shared/work_paths.h"
@@ -12,22 +13,39 @@
 namespace {
 
 // The upgrade, once offered: the prompt, the download and the hand-over.
+// Reports go after the answer, after a failure, and before the start, never
+// after it: the installer may replace this very program.
 void Upgrade() {
-  if (!PromptForUpgrade()) return;
+  if (!PromptForUpgrade()) {
+    ReportOutcome("declined", "");
+    return;
+  }
   // A failed download hands nothing over: closing the host for an installer
   // that never arrived would leave the user without the application.
-  platform::File installer = DownloadInstaller();
-  if (!installer) return;
-  int refused = 0;
+  char failure[16] = "";
+  platform::File installer = DownloadInstaller(failure, sizeof failure);
+  if (!installer) {
+    ReportOutcome("failed", failure);
+    return;
+  }
+  const char* refused = nullptr;
   if (gRunState.cancelled) {
     Log("installer: cancelled, nothing started");
+  } else if (!InstallerIsTrusted(installer, gWorkPaths.installerPath)) {
+    refused = "signature";
+  } else if (!FileMatchesHash(installer, gManifest.installerSha256, "installer")) {
+    refused = "hash";
   } else {
-    refused = !InstallerIsTrusted(installer, gWorkPaths.installerPath) ||
-              !FileMatchesHash(installer, gManifest.installerSha256, "installer");
-    if (!refused) HandOverToInstaller();
+    SendHeldReports();
+    NoteInstallerStart(gManifest.version);
+    unsigned error = HandOverToInstaller();
+    if (error) NoteStartFailed(error);  // after Orvessa was started again
   }
   installer.Reset();  // only now: the file stays as checked until it was started
-  if (refused) platform::RemoveFile(gWorkPaths.installerPath);
+  if (refused) {
+    platform::RemoveFile(gWorkPaths.installerPath);
+    ReportOutcome("failed", refused);
+  }
 }
 
 // The steps of a run that holds the run mutex.
@@ -46,6 +64,7 @@ int RunSteps() {
   int upgradeOffered = CheckForUpdate();
   RefreshContentIfNeeded();  // whether or not an upgrade is offered
   if (upgradeOffered) Upgrade();
+  SendHeldReports();  // what no prompt or failure sent yet
   Log("end after %lu ms", platform::TickCount() - started);
   FlushRunLog();
   return 1;

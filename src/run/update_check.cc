@@ -7,6 +7,8 @@
 #include "offer/offer.h"
 #include "outside/outside.h"
 #include "platform/platform.h"
+#include "run/reports.h"
+#include "run/stored.h"
 #include "shared/log.h"
 #include "shared/text.h"
 #include "shared/work_paths.h"
@@ -14,28 +16,19 @@
 
 namespace {
 
-// A REG_DWORD of the program's key; 0 when it is missing or of another type.
-int ReadDword(const platform::RegKey& key, const char* name, unsigned long* value) {
-  unsigned long type = 0, size = 4;
-  unsigned char data[4] = {};
-  if (platform::QueryValue(key, name, &type, data, &size) != 0 || type != platform::kRegDword || size != 4) return 0;
-  *value = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<unsigned long>(data[3]) << 24);
-  return 1;
-}
-
 // The client's seed, made once with the system's random generator and never
 // changed. 0 when there is none to be had (it cannot be made or read back).
 int ClientSeed(unsigned long* seed) {
   platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
   if (!key) return 0;
-  int have = ReadDword(key, outside::kRegSeedText, seed);
+  int have = ReadStoredDword(key, outside::kRegSeedText, seed);
   if (!have) {
     unsigned char random[4] = {};
     if (platform::RandomBytes(random, sizeof random)) {
       unsigned long made =
           random[0] | (random[1] << 8) | (random[2] << 16) | (static_cast<unsigned long>(random[3]) << 24);
       platform::SetDwordValue(key, outside::kRegSeed, made);
-      have = ReadDword(key, outside::kRegSeedText, seed) && *seed == made;
+      have = ReadStoredDword(key, outside::kRegSeedText, seed) && *seed == made;
     }
     Log("rollout: %s", have ? "this client's seed made" : "no seed could be made or read back");
   }
@@ -45,7 +38,7 @@ int ClientSeed(unsigned long* seed) {
 // With signed releases: the highest serial accepted, and the clock.
 void ReadFeedFacts(ClientFacts* client) {
   platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
-  client->haveSerial = key && ReadDword(key, outside::kRegSerialText, &client->serial);
+  client->haveSerial = key && ReadStoredDword(key, outside::kRegSerialText, &client->serial);
   platform::LocalTime t = platform::CurrentUtcTime();
   FormatBounded(client->now, sizeof client->now, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour,
                 t.minute, t.second);
@@ -58,6 +51,13 @@ void KeepSerial(const ClientFacts& client, unsigned long serial) {
   platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
   long status = key ? platform::SetDwordValue(key, outside::kRegSerial, serial) : -1;
   Log("feed: serial %lu kept%s", serial, status == 0 ? "" : ", but it could not be stored");
+}
+
+// A user or an administrator opts out of reports with updateReport = 0.
+void ReadReportOptOut(ClientFacts* client) {
+  platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
+  unsigned long value = 1;
+  client->reportsRefused = key && ReadStoredDword(key, outside::kRegReportText, &value) && value == 0;
 }
 
 // The installed version, logged.
@@ -93,6 +93,7 @@ void LogFields(const UpdateManifest& m) {
 }  // namespace
 
 int CheckForUpdate() {
+  ResetRunReports();
   FetchedManifest fetched;
   if (!FetchManifest(&fetched)) return 0;
   UpdateManifest manifest = ReadManifest(fetched.body.Get());
@@ -101,7 +102,9 @@ int CheckForUpdate() {
   ClientFacts client = {};
   ReadInstalled(&client);
   if (policy.signedReleases) ReadFeedFacts(&client);
+  ReadReportOptOut(&client);
   UpdateDecision decision = DecideUpdate(manifest, client, policy);
+  PrepareReports(decision, manifest, client);
   if (!decision.feed.yes) {
     Log("manifest: refused, %s (%s); nothing of it is used", decision.feed.reason, decision.feed.rule);
     return 0;

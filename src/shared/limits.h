@@ -25,3 +25,5 @@
 #define UPDATER_CLOSE_SEND_LIMIT_MS 10000
 #define UPDATER_HOST_EXIT_LIMIT_MS 15000
 #define UPDATER_HAND_OVER_PAUSE_MS 1000
+// An outcome report: the whole request, from the connection to the status line.
+#define UPDATER_REPORT_DEADLINE_MS 5000

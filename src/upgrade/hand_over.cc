@@ -50,17 +50,18 @@ void RestartHost() {
 
 }  // namespace
 
-void HandOverToInstaller() {
+unsigned HandOverToInstaller() {
   int hostClosed = CloseHost();
   int answer = platform::OpenWithShell(gWorkPaths.installerPath, nullptr);
   unsigned error = platform::LastError();  // read before anything else can change it
   if (answer > 32) {
     Log("hand-over: ShellExecute %d", answer);
-    return;
+    return 0;
   }
   // No installer runs: the user gets back the application this run closed.
   // setup.exe stays; the next run removes it.
   Log("hand-over: setup.exe did not start: ShellExecute %d, error %u (%s)", answer, error,
       platform::ShellFailure(answer, error));
   if (hostClosed) RestartHost();
+  return error ? error : static_cast<unsigned>(answer);
 }

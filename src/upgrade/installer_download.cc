@@ -3,6 +3,7 @@
 #include "shared/work_paths.h"
 #include "download/download.h"
 #include "upgrade/upgrade.h"
+#include "shared/text.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ class ProgressBar : public ProgressSink {
 
 }  // namespace
 
-platform::File DownloadInstaller() {
+platform::File DownloadInstaller(char* failure, size_t capacity) {
   ShowProgressWindow();
   ProgressBar bar;
   DownLoadDelegate delegate(&bar, kMaxInstallerBytes, gWorkPaths.workDir);
@@ -38,5 +39,6 @@ platform::File DownloadInstaller() {
       DownloadWhole(gManifest.installerUrl, gWorkPaths.installerPath, &delegate, kExecutableSignature);
   if (gRunState.progressWindow) platform::DestroyWindowNow(gRunState.progressWindow);
   gRunState.progressWindow = nullptr;
+  FormatBounded(failure, capacity, "%s", delegate.failure);
   return installer;
 }

@@ -26,8 +26,9 @@ int PromptForUpgrade();
 // Closes the host application, waits for its process to end (at least a
 // second, at most kHostExitLimitMs) when it was running, and starts the
 // installer. When the installer does not start, a host this closed is
-// started again.
-void HandOverToInstaller();
+// started again. 0 when it started, else the Windows error (or, without
+// one, ShellExecute's answer).
+unsigned HandOverToInstaller();
 
 // Creates, places and shows the progress window; its handle goes to
 // gRunState.progressWindow (null when it could not be created).
@@ -35,5 +36,5 @@ void ShowProgressWindow();
 intptr_t ProgressDialogProc(platform::Window window, unsigned message, uintptr_t wParam, intptr_t lParam);
 
 // Downloads the installer under the progress window; a whole executable
-// held open, or null.
-platform::File DownloadInstaller();
+// held open, or null with why in `failure` (a report's token).
+platform::File DownloadInstaller(char* failure, size_t capacity);

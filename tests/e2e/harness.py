@@ -78,6 +78,16 @@ def foreign_installer_bytes():
     return bytes(data)
 
 
+def set_file_version(path, version):
+    """Rewrites the fixed file version of an executable's version resource, as
+    an installer that updated it would leave it."""
+    data = bytearray(read_bytes(path))
+    at = data.index(b"\xbd\x04\xef\xfe")  # VS_FIXEDFILEINFO's signature
+    a, b, c, d = version
+    struct.pack_into("<II", data, at + 8, (a << 16) | b, (c << 16) | d)
+    write_bytes(path, bytes(data))
+
+
 class Case:
     """A fresh program folder and temp folder for one run."""
 

@@ -36,11 +36,13 @@ class RealServerTest(unittest.TestCase):
         self.dir = self.nginx.dir
         self.tree = self.nginx.site
 
-    def make_tree(self, version, installer=True, sign=False):
+    def make_tree(self, version, installer=True, sign=False, report=False):
         swf = os.path.join(self.dir, "content.swf")
         write_bytes(swf, swf_bytes(b"served"))
         args = [TOOL, "make", "--version", version, "--installer-url", ORIGIN + "/download/setup.exe",
                 "--content", swf, "--content-url", ORIGIN + "/content/mnMain.swf", "--out", self.tree]
+        if report:
+            args.append("--report")
         if sign:  # a signed release: the installer signed too, its hash in the manifest
             setup = os.path.join(self.dir, "setup.exe")
             write_bytes(setup, harness.signed(installer_bytes()))
@@ -153,6 +155,25 @@ class RealServerTest(unittest.TestCase):
         self.assertTrue(self.case.host_running())
         self.assertFalse(os.path.exists(self.case.path("setup.exe")))
         self.assertIn("not an executable", read_bytes(self.case.path("update.log")).decode())
+
+    def test_reports_reach_the_access_log(self):
+        """Outcome reports through nginx as docs/serving.md configures it, read back by `updater-manifest report`."""
+        self.make_tree("1.1.0.12182", report=True)
+        self.start_nginx()
+        self.case.start()  # 1: declined
+        self.case.answer_prompt("n")
+        self.assertEqual(0, self.case.finish())
+        self.run_and_answer(offered=True)  # 2: accepted and started: nothing reported in that run
+        self.case.wait_for(self.case.installer_runs, 30, "the installer to run")
+        self.case.stop_host()
+        harness.set_file_version(os.path.join(self.case.app, "Orvessa.exe"), (1, 1, 0, 12182))  # the installer's work
+        self.assertEqual(0, self.case.run())  # 3: finds the new version and says so
+        log = os.path.join(self.dir, "logs", "access.log")
+        out = subprocess.run([TOOL, "report", log], capture_output=True, text=True, timeout=30).stdout
+        print(out)
+        for line in ("offered 1.1.0.12182", "  declined            1", "  updated             1",
+                     "1 of 1 started installers updated (100 %)", "2 report(s)"):
+            self.assertIn(line, out)
 
 
 if __name__ == "__main__":

@@ -22,7 +22,8 @@ Result DownloadToFile(const char* url, const char* path, DownloadObserver* statu
     if (!status->OnReport(0, 0, kBindStatusRedirecting, target.c_str())) return kResultAbort;
   }
   gFake->bindingUrl = download.silentRedirect;
-  if (status && !download.silentRedirect.empty()) {
+  gFake->bindingStatus = download.httpStatus;
+  if (status) {
     std::wstring asked(url, url + strlen(url));  // the first data is reported under the address asked for
     if (!status->OnReport(0, 0, kBindStatusBeginData, asked.c_str())) return kResultAbort;
   }
@@ -59,6 +60,7 @@ void AbortBinding(void*) { Record("AbortBinding"); }
 void ReleaseBindingHandle(void*) {
   if (gFake) Record("ReleaseBinding");
 }
+int BindingHttpStatus(const Binding&) { return gFake->bindingStatus; }
 int BindingUrl(const Binding&, char* url, unsigned long capacity) {
   if (gFake->bindingUrl.empty() || gFake->bindingUrl.size() >= capacity) return 0;
   strcpy(url, gFake->bindingUrl.c_str());

@@ -30,6 +30,14 @@ Internet OpenUrlReload(const Internet&, const wchar_t* url, unsigned long timeou
     gFake->pieces = {gFake->signature};
     return Internet(reinterpret_cast<void*>(0x21));
   }
+  std::string asked = Narrow(url);
+  size_t query = asked.find("pellixupdatereport?");
+  if (query != std::string::npos) {  // an outcome report: recorded, answered or not
+    gFake->reports.push_back(asked.substr(query + 19));
+    Record("Report " + gFake->reports.back());
+    if (!gFake->reportAnswers) gFake->lastError = 12029;
+    return Internet(gFake->reportAnswers ? reinterpret_cast<void*>(0x22) : nullptr);
+  }
   gFake->url = url;
   gFake->timeout = timeoutMs;
   if (gFake->blocksPastDeadline) {  // the call returns only once the deadline's watch closed the session
@@ -86,7 +94,8 @@ int QueryRequestUrl(const Internet&, char* url, unsigned long capacity) {
 void CloseInternetHandle(void* handle) {
   if (!gFake) return;
   Record(handle == reinterpret_cast<void*>(0x10) ? "CloseSession"
-         : handle == reinterpret_cast<void*>(0x21) ? "CloseSignatureRequest" : "CloseRequest");
+         : handle == reinterpret_cast<void*>(0x21) ? "CloseSignatureRequest"
+         : handle == reinterpret_cast<void*>(0x22) ? "CloseReportRequest" : "CloseRequest");
 }
 
 }  // namespace platform

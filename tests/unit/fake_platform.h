@@ -25,6 +25,7 @@ struct FakeDownload {
   unsigned long msPerStep = 0;  // time before each report, with a look of the watchdog
   std::string redirect;       // reported as a redirect before any data
   std::string silentRedirect;  // followed unreported: only the binding says where the data comes from
+  int httpStatus = 200;        // what the binding says the server answered
 };
 
 struct FakeBox {
@@ -99,11 +100,14 @@ class FakePlatform {
   unsigned long timeout = 0;
   unsigned long msPerRead = 0;  // time each read takes
   bool blocksPastDeadline = false;  // the request blocks until its deadline closes the session
+  std::vector<std::string> reports;  // the queries of the outcome reports sent
+  bool reportAnswers = true;         // the report path answers (or nothing is reached)
 
   // urlmon.
   std::map<std::string, FakeDownload> downloads;
   std::function<void(const std::string& url)> duringDownload;  // after the first notification
   std::string bindingUrl;  // where the transfer under way gets its data, when the binding is asked
+  int bindingStatus = 0;   // the transfer's HTTP status, when the binding is asked
 
   // Trust.
   std::string signature;  // the manifest's .p7s; the fake's form: "SIG:" + the bytes it covers

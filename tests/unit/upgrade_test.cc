@@ -20,6 +20,7 @@ class UpgradeTest : public UpdaterTest {
     UseDefaultPaths();
     strcpy(gManifest.installerUrl, kSetupUrl);
   }
+  char failure[16] = "";  // why the last download did not arrive
 };
 
 struct PromptCase {
@@ -99,7 +100,7 @@ TEST_F(UpgradeTest, ProgressWindowShownWithCancelDisabled) {
 TEST_F(UpgradeTest, ProgressWindowThatCannotBeCreated) {
   fake.dialogCreates = false;
   fake.ServeDownload(kSetupUrl, kExe);
-  EXPECT_TRUE(DownloadInstaller());
+  EXPECT_TRUE(DownloadInstaller(failure, sizeof failure));
   EXPECT_FALSE(fake.Called("PlaceTopMost"));
   EXPECT_FALSE(fake.Called("DestroyWindow"));
 }
@@ -112,59 +113,64 @@ TEST_F(UpgradeTest, ProgressDrivesTheBar) {
   const std::string large = kExe + std::string(3000000 - kExe.size(), 'x');
   fake.ServeDownload(kSetupUrl, large);
   fake.downloads[kSetupUrl].progress = {{0, 0}, {1000, 3000000}, {3000000, 3000000}};
-  EXPECT_TRUE(DownloadInstaller());
+  EXPECT_TRUE(DownloadInstaller(failure, sizeof failure));
   EXPECT_EQ(3000000ul, fake.barMax);
   EXPECT_EQ(3000000ul, fake.barPos);
-  EXPECT_EQ(3, fake.barRepaints);
+  EXPECT_EQ(4, fake.barRepaints);  // the start of the data too
 
   // After a cancel the bar is gone and nothing changes.
   NextCase();
   fake.ServeDownload(kSetupUrl, large);
   fake.downloads[kSetupUrl].progress = {{1000, 3000000}, {3000000, 3000000}};
   fake.duringDownload = [](const std::string&) { gFake->handler(gFake->dialog, platform::kWmCommand, 2, 0); };
-  DownloadInstaller();
+  DownloadInstaller(failure, sizeof failure);
   EXPECT_EQ(1000ul, fake.barPos);
-  EXPECT_EQ(1, fake.barRepaints);
+  EXPECT_EQ(2, fake.barRepaints);
 }
 
 struct DownloadCase {
   const char* name;
   std::function<void(FakePlatform&)> serve;
   int arrived;
+  const char* failure;  // the report's token
 };
 
 TEST_F(UpgradeTest, InstallerMustArriveWholeAndRunnable) {
   const DownloadCase cases[] = {
-      {"whole executable", [](FakePlatform& f) { f.ServeDownload(kSetupUrl, kExe); }, 1},
+      {"whole executable", [](FakePlatform& f) { f.ServeDownload(kSetupUrl, kExe); }, 1, ""},
       {"no size announced", [](FakePlatform& f) {
          f.ServeDownload(kSetupUrl, kExe);
          f.downloads[kSetupUrl].progress = {{0, 0}};
-       }, 1},
-      {"unreachable", [](FakePlatform&) {}, 0},
-      {"404 page saved with success", [](FakePlatform& f) { f.ServeDownload(kSetupUrl, "<html>404</html>"); }, 0},
+       }, 1, ""},
+      {"unreachable", [](FakePlatform&) {}, 0, "cut"},
+      {"404 page saved with success", [](FakePlatform& f) {
+         f.ServeDownload(kSetupUrl, "<html>404</html>");
+         f.downloads[kSetupUrl].httpStatus = 404;
+       }, 0, "http-404"},
       {"cut short", [](FakePlatform& f) {
          f.ServeDownload(kSetupUrl, kExe);
          f.downloads[kSetupUrl].progress = {{0, 3000000}, {kExe.size(), 3000000}};
-       }, 0},
+       }, 0, "cut"},
       {"failure code with a file", [](FakePlatform& f) {
          f.ServeDownload(kSetupUrl, kExe);
          f.downloads[kSetupUrl].result = static_cast<long>(0x800C0008L);
-       }, 0},
-      {"one byte", [](FakePlatform& f) { f.ServeDownload(kSetupUrl, "M"); }, 0},
+       }, 0, "cut"},
+      {"one byte", [](FakePlatform& f) { f.ServeDownload(kSetupUrl, "M"); }, 0, "http-200"},
       {"stalled past the limit", [](FakePlatform& f) {
          f.ServeDownload(kSetupUrl, kExe);
          f.downloads[kSetupUrl].stallMs = kStallLimitMs;
-       }, 0},
+       }, 0, "stalled"},
       {"quiet, but not for long enough", [](FakePlatform& f) {
          f.ServeDownload(kSetupUrl, kExe);
          f.downloads[kSetupUrl].stallMs = kStallLimitMs - 1;
-       }, 1},
+       }, 1, ""},
   };
   for (const DownloadCase& c : cases) {
     SCOPED_TRACE(c.name);
     NextCase();
     c.serve(fake);
-    EXPECT_EQ(c.arrived == 1, static_cast<bool>(DownloadInstaller()));
+    EXPECT_EQ(c.arrived == 1, static_cast<bool>(DownloadInstaller(failure, sizeof failure)));
+    EXPECT_STREQ(c.failure, failure);
     EXPECT_EQ(c.arrived == 1, fake.files.count(kInstaller) == 1);  // no partial file left
     EXPECT_EQ(nullptr, gRunState.progressWindow);
     EXPECT_TRUE(fake.destroyed.count(fake.dialog));
