@@ -9,36 +9,28 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <string.h>
+#include <time.h>
 
 #include "publisher.h"
 
 namespace {
 
-unsigned long Read32(const std::string& b, size_t at) {
-  if (at + 4 > b.size()) return 0;
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(b.data()) + at;
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<unsigned long>(p[3]) << 24;
-}
-unsigned Read16(const std::string& b, size_t at) {
-  if (at + 2 > b.size()) return 0;
-  return static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8;
-}
 
 // Where the checksum, the certificate table's directory entry and the table
 // itself sit; "" or why the file is no signed PE image.
 std::string Layout(const std::string& image, size_t* checksum, size_t* entry, size_t* table, size_t* tableSize) {
   if (image.compare(0, 2, "MZ") != 0) return "not a Windows program (no MZ header)";
-  size_t pe = Read32(image, 0x3C);
+  size_t pe = ReadLe32(image, 0x3C);
   if (pe > image.size() || image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return "no PE header";
   size_t optional = pe + 24;
-  unsigned magic = Read16(image, optional);
+  unsigned magic = ReadLe16(image, optional);
   if (magic != 0x10B && magic != 0x20B) return "an unknown optional header";
   size_t directories = optional + (magic == 0x10B ? 96 : 112);
-  if (Read32(image, directories - 4) < 5 || directories + 40 > image.size()) return "no certificate table entry";
+  if (ReadLe32(image, directories - 4) < 5 || directories + 40 > image.size()) return "no certificate table entry";
   *checksum = optional + 64;
   *entry = directories + 4 * 8;
-  *table = Read32(image, *entry);
-  *tableSize = Read32(image, *entry + 4);
+  *table = ReadLe32(image, *entry);
+  *tableSize = ReadLe32(image, *entry + 4);
   if (*table == 0 || *tableSize == 0) return "not signed (no certificate table)";
   if (*table < *entry + 8 || *table > image.size() || *tableSize > image.size() - *table) {
     return "a certificate table outside the file";
@@ -63,11 +55,15 @@ std::string ImageHash(const std::string& image, const EVP_MD* md, size_t checksu
 
 // The digest the signature vouches for (SpcIndirectDataContent's DigestInfo)
 // and its algorithm; the signed bytes are the content inside its outer tag.
+// Every part may be missing in a signature made to fool the parser: each is
+// looked for before it is used.
 bool SignedDigest(PKCS7* p7, std::string* digest, const EVP_MD** md, std::string* signedBytes) {
+  if (!p7->d.sign) return false;  // a signedData type with no content at all
   ASN1_OBJECT* spcIndirectData = OBJ_txt2obj("1.3.6.1.4.1.311.2.1.4", 1);
   PKCS7* contents = p7->d.sign->contents;
-  bool indirect = contents && OBJ_cmp(contents->type, spcIndirectData) == 0 && contents->d.other &&
-                  contents->d.other->type == V_ASN1_SEQUENCE;
+  bool indirect = contents && contents->type && OBJ_cmp(contents->type, spcIndirectData) == 0 &&
+                  contents->d.other && contents->d.other->type == V_ASN1_SEQUENCE &&
+                  contents->d.other->value.sequence && contents->d.other->value.sequence->data;
   ASN1_OBJECT_free(spcIndirectData);
   if (!indirect) return false;
   const ASN1_STRING* sequence = contents->d.other->value.sequence;
@@ -86,11 +82,25 @@ bool SignedDigest(PKCS7* p7, std::string* digest, const EVP_MD** md, std::string
   const ASN1_OCTET_STRING* value = nullptr;
   X509_SIG_get0(digestInfo, &algorithm, &value);
   const ASN1_OBJECT* oid = nullptr;
-  X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
-  *md = EVP_get_digestbynid(OBJ_obj2nid(oid));
-  digest->assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(value)), ASN1_STRING_length(value));
+  if (algorithm) X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
+  *md = oid ? EVP_get_digestbynid(OBJ_obj2nid(oid)) : nullptr;
+  if (value) digest->assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(value)), ASN1_STRING_length(value));
   X509_SIG_free(digestInfo);
   return *md != nullptr;
+}
+
+// 1 when the signer carries a time stamp: a countersignature or an RFC 3161
+// token among its unsigned attributes.
+bool TimeStamped(PKCS7* p7) {
+  STACK_OF(PKCS7_SIGNER_INFO)* infos = PKCS7_get_signer_info(p7);
+  PKCS7_SIGNER_INFO* info = infos && sk_PKCS7_SIGNER_INFO_num(infos) > 0 ? sk_PKCS7_SIGNER_INFO_value(infos, 0) : nullptr;
+  if (!info || !info->unauth_attr) return false;
+  for (int i = 0; i < sk_X509_ATTRIBUTE_num(info->unauth_attr); ++i) {
+    char oid[64] = {};
+    OBJ_obj2txt(oid, sizeof oid, X509_ATTRIBUTE_get0_object(sk_X509_ATTRIBUTE_value(info->unauth_attr, i)), 1);
+    if (!strcmp(oid, "1.2.840.113549.1.9.6") || !strcmp(oid, "1.3.6.1.4.1.311.3.3.1")) return true;
+  }
+  return false;
 }
 
 std::string Subject(X509* cert) {
@@ -101,19 +111,20 @@ std::string Subject(X509* cert) {
 
 }  // namespace
 
-std::string AuthenticodeFault(const std::string& image, const std::vector<std::string>& pins, std::string* signer) {
+std::string AuthenticodeFault(const std::string& image, const std::vector<std::string>& pins, std::string* signer,
+                              std::string* warning) {
   size_t checksum = 0, entry = 0, table = 0, tableSize = 0;
   std::string fault = Layout(image, &checksum, &entry, &table, &tableSize);
   if (!fault.empty()) return fault;
-  if (tableSize < 8 || Read16(image, table + 4) != 0x0200 || Read16(image, table + 6) != 2) {
+  if (tableSize < 8 || ReadLe16(image, table + 4) != 0x0200 || ReadLe16(image, table + 6) != 2) {
     return "the certificate table holds no PKCS #7 signature";
   }
-  size_t length = Read32(image, table);
+  size_t length = ReadLe32(image, table);
   const unsigned char* der = reinterpret_cast<const unsigned char*>(image.data()) + table + 8;
   PKCS7* p7 = length > 8 && length <= tableSize ? d2i_PKCS7(nullptr, &der, static_cast<long>(length - 8)) : nullptr;
-  if (!p7 || !PKCS7_type_is_signed(p7)) {
+  if (!p7 || !PKCS7_type_is_signed(p7) || !p7->d.sign) {
     PKCS7_free(p7);
-    return "the signature is no PKCS #7 SignedData";
+    return "the signature is no PKCS #7 SignedData (or one without its content)";
   }
   std::string digest, signedBytes;
   const EVP_MD* md = nullptr;
@@ -139,6 +150,19 @@ std::string AuthenticodeFault(const std::string& image, const std::vector<std::s
       fault = "the signer certificate is not for code signing (extendedKeyUsage lacks codeSigning): Windows refuses it";
     } else if (!pinned && !pins.empty()) {
       fault = "the signer key " + pin + " is not pinned";
+    }
+    // Windows takes a signature past its certificate's end only with a time
+    // stamp from when the certificate was valid.
+    bool stamped = TimeStamped(p7);
+    const ASN1_TIME* notAfter = X509_get0_notAfter(cert);
+    time_t soon = time(nullptr) + 30 * 86400L;
+    if (fault.empty() && !stamped && X509_cmp_current_time(notAfter) < 0) {
+      fault = "the signer certificate has expired and the signature carries no time stamp: Windows refuses it";
+    } else if (warning && !stamped) {
+      *warning = "the signature carries no time stamp: once the signer certificate expires, Windows refuses it "
+                 "(sign with osslsigncode -ts URL)";
+    } else if (warning && X509_cmp_time(notAfter, &soon) < 0) {
+      *warning = "the signer certificate expires within 30 days";
     }
   }
   BIO_free(content);

@@ -34,11 +34,23 @@ const char kCheckHelp[] =
     "--installed version is offered only when the version is also newer as four numbers.\n"
     "--installer FILE and --content FILE are held against <sha256> and <swf-sha256>.\n"
     "<rollout>N</rollout> offers the release to N % of the clients: --seed SEED (a client's updateSeed, the\n"
-    "REG_DWORD under HKCU\\\\Software\\\\TarvelonMM\\\\Orvessa, decimal or 0x...) prints its bucket and verdict.\n"
+    "REG_DWORD under HKCU\\Software\\TarvelonMM\\Orvessa, decimal or 0x...) prints its bucket and verdict.\n"
     "<serial>, <product> and <expires> are printed; a signed release needs all three (--product names the\n"
     "clients' product, by default the build's UPDATER_PRODUCT), --previous FILE (the manifest this one\n"
     "replaces) must have a lower serial, and an expiry less than 7 days away is a warning.\n"
-    "Exit status: 0 no errors (warnings allowed), 1 the manifest has errors, 2 usage error.\n";
+    "--client Updater.exe (repeatable) judges the release as that build does, from the facts it carries\n"
+    "(`inspect`): its pins, https or http, its ceilings, its product; once per build, for a mixed fleet.\n"
+    "Exit status: 0 no errors (warnings allowed; none with --strict), 1 the manifest has errors, 2 usage error.\n";
+
+// A client's seed as the options give it: decimal, or 0x and hex digits.
+bool IsSeed(const std::string& text) {
+  bool hex = text.compare(0, 2, "0x") == 0 || text.compare(0, 2, "0X") == 0;
+  std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos) {
+    return false;
+  }
+  return strtoull(text.c_str(), nullptr, 0) <= 0xFFFFFFFFull && digits.size() <= (hex ? 8u : 10u);
+}
 
 // -1 when the options are complete, else the exit status (help, usage).
 int ParseCheck(const std::vector<std::string>& args, CheckOptions* o) {
@@ -53,35 +65,46 @@ int ParseCheck(const std::vector<std::string>& args, CheckOptions* o) {
                         : a == "--content" ? &o->contentFile : a == "--url" ? &o->url
                         : a == "--previous" ? &o->previous : a == "--product" ? &o->product : nullptr;
     std::vector<std::string>* repeated = a == "--installed" ? &o->installed : a == "--stamp" ? &o->stamps
-                                       : a == "--pin" ? &o->pins : a == "--seed" ? &o->seeds : nullptr;
-    if (single && valued) {
+                                       : a == "--pin" ? &o->pins : a == "--seed" ? &o->seeds
+                                       : a == "--client" ? &o->clients : nullptr;
+    if (a == "--strict") {
+      o->strict = true;
+    } else if (single && valued) {
       *single = args[++i];
     } else if (repeated && valued) {
       repeated->push_back(args[++i]);
     } else if (a[0] != '-' && o->path.empty()) {
       o->path = a;
     } else {
-      break;
+      return UsageError(UnknownOption(a));
     }
-    if (i + 1 == args.size()) return o->path.empty() == o->url.empty() ? (fputs(kUsage, stderr), 2) : -1;
+    if (repeated == &o->pins && !IsPin(o->pins.back())) {
+      return UsageError("--pin " + o->pins.back() + ": not a pin (64 lower-case hex digits)");
+    }
+    if (repeated == &o->seeds && !IsSeed(o->seeds.back())) {
+      return UsageError("--seed " + o->seeds.back() + ": not a seed (decimal, or 0x and hex digits; 32 bits)");
+    }
   }
-  fputs(kUsage, stderr);
-  return 2;
+  return o->path.empty() == o->url.empty() ? UsageError("check takes MANIFEST or --url, one of them") : -1;
 }
 
 // The policy of the builds the options describe: with pins, signed releases.
-BuildPolicy PolicyOf(const CheckOptions& o) { return BuildPolicy{o.pins.empty() ? 0 : 1, 0, o.product.c_str()}; }
+BuildPolicy PolicyOf(const CheckOptions& o) {
+  return BuildPolicy{RequiresSigned(o) ? 1 : 0, o.httpsOnly ? 1 : 0, o.product.c_str()};
+}
 
 // Reads the manifest as the updater does into `c`, and judges its signature
 // as a build with the pins would.
 void ReadAsTheUpdater(CheckContext* c) {
   const CheckOptions& o = *c->options;
   c->read = ReadManifest(c->body.c_str());
-  if (!o.pins.empty()) {
+  if (RequiresSigned(o)) {
     std::string signature, path = o.path + ".p7s";
-    c->signatureFault = !ReadWhole(path, &signature) ? "there is no " + path : SignatureFault(c->body, signature, o.pins);
+    c->signatureFault = !ReadWhole(path, &signature)
+                            ? (o.signatureWhere.empty() ? "there is no " + path : o.signatureWhere)
+                            : SignatureFault(c->body, signature, o.feedPins.empty() ? o.pins : o.feedPins);
   }
-  c->read.signatureTrusted = !o.pins.empty() && c->signatureFault.empty();
+  c->read.signatureTrusted = RequiresSigned(o) && c->signatureFault.empty();
   // The addresses as the updater keeps them, whatever else is decided.
   const BuildPolicy webOnly = {0, 0, ""};
   c->m = DecideUpdate(c->read, ClientFacts(), webOnly).manifest;
@@ -151,7 +174,7 @@ void PrintOffer(const CheckContext& c, const std::string& installed) {
   snprintf(client.installed, sizeof client.installed, "%s", installed.c_str());
   snprintf(client.now, sizeof client.now, "%s", UtcStamp(time(nullptr)).c_str());
   UpdateDecision d = DecideUpdate(c.read, client, PolicyOf(*c.options));
-  const char* who = c.options->pins.empty() ? "" : " by signed builds";
+  const char* who = RequiresSigned(*c.options) ? " by signed builds" : "";
   const std::string version = Quote(c.m.version);
   if (!d.feed.yes) {
     printf("installed %s: not offered%s (the manifest is refused: %s)\n", installed.c_str(), who, d.feed.reason);
@@ -197,7 +220,9 @@ void JudgeInstaller(CheckContext* c) {
   std::string image;
   const CheckOptions& o = *c->options;
   c->installerRead = !o.installerFile.empty() && ReadWhole(o.installerFile, &image);
-  if (c->installerRead) c->installerFault = AuthenticodeFault(image, o.pins, &c->installerSigner);
+  if (c->installerRead) {
+    c->installerFault = AuthenticodeFault(image, o.pins, &c->installerSigner, &c->installerWarning);
+  }
 }
 
 // The installer's signer, as the updater will see it.
@@ -219,10 +244,31 @@ int Check(const std::vector<std::string>& args) {
   if (status >= 0) return status;
   if (!options.url.empty()) return CheckServed(options);
   int errors = 0, warnings = 0;
-  status = CheckManifest(options, &errors, &warnings);
+  status = CheckClients(options, &errors, &warnings);
   if (status == 2) return status;
-  printf("%d error(s), %d warning(s)\n", errors, warnings);
-  return errors ? 1 : 0;
+  printf("%d error(s), %d warning(s)%s\n", errors, warnings, options.strict && warnings ? ", strict: failed" : "");
+  return errors || (options.strict && warnings) ? 1 : 0;
+}
+
+int CheckClients(const CheckOptions& options, int* errors, int* warnings) {
+  if (options.clients.empty()) return CheckManifest(options, errors, warnings);
+  int status = 0;
+  for (const std::string& client : options.clients) {
+    CheckOptions as = options;
+    std::string fault = AsClient(client, &as);
+    printf("as the client %s (%s, product %s, %zu installer pin(s)):\n", client.c_str(),
+           as.httpsOnly ? "https" : "http", Printable(as.product).c_str(), as.pins.size());
+    if (!fault.empty()) {
+      printf("error: %s\n", fault.c_str());
+      ++*errors;
+      status = 1;
+      continue;
+    }
+    int answer = CheckManifest(as, errors, warnings);
+    if (answer == 2) return 2;
+    status = status || answer;
+  }
+  return status;
 }
 
 int CheckManifest(const CheckOptions& options, int* errors, int* warnings) {
@@ -254,6 +300,6 @@ int CheckManifest(const CheckOptions& options, int* errors, int* warnings) {
       signatureFaults += strcmp(kCheckRules[i].field, "signature") == 0;
     }
   }
-  if (!options.pins.empty() && !signatureFaults) printf("signature: valid, signer pinned\n");
+  if (RequiresSigned(options) && !signatureFaults) printf("signature: valid, signer pinned\n");
   return *errors ? 1 : 0;
 }

@@ -12,6 +12,14 @@ struct CheckOptions {
   std::string path, now, installerFile, contentFile, url;
   std::string previous;  // the manifest this one replaces: its serial must be lower
   std::string product = DefaultProduct();  // the product the clients were built for
+  std::vector<std::string> clients;  // Updater.exe builds to judge the release as (--client)
+  bool strict = false;               // warnings fail too
+  int signedReleases = -1;           // the clients require signed releases: 1, 0, or -1 as the pins say
+  std::string signatureWhere;        // why there is no MANIFEST.p7s, when it was asked of a server
+  // What the clients hold, as the builds' facts say (defaults: this tool's build).
+  std::vector<std::string> feedPins;   // the manifest's signers; empty: the pins
+  bool httpsOnly = false;
+  unsigned long long maxContentBytes = 0, maxInstallerBytes = 0;  // 0: the defaults
   std::vector<std::string> installed, stamps, pins, seeds;
 };
 
@@ -29,7 +37,7 @@ struct CheckContext {
   // The --installer file's Authenticode verdict against the pins: read is
   // false when there is no file to judge; fault is "" when it passes.
   bool installerRead = false;
-  std::string installerFault, installerSigner;
+  std::string installerFault, installerSigner, installerWarning;
   // With --pin, why MANIFEST.p7s does not vouch for the body ("" when it does).
   std::string signatureFault;
 };
@@ -48,6 +56,9 @@ struct CheckRule {
 // client would do and walks the rules, adding to the counts; 2 when the file
 // cannot be read.
 int CheckManifest(const CheckOptions& options, int* errors, int* warnings);
+// The same once for each --client, as that build judges it (or once, as the
+// options say, without any).
+int CheckClients(const CheckOptions& options, int* errors, int* warnings);
 // check --url: fetches what a client fetches from the server, as it fetches
 // it, and checks what arrived; the exit status.
 int CheckServed(CheckOptions options);
@@ -61,9 +72,20 @@ void FeedExpiresSoon(const CheckContext& c, std::vector<std::string>* messages);
 // A release that comes with a signature is for builds that require signed
 // releases, whether or not the pins were given.
 bool SignedRelease(const CheckContext& c);
+// A file larger than the clients' ceiling, an http address for an https
+// client (check_limits.cc).
+void FilesWithinCeilings(const CheckContext& c, std::vector<std::string>* messages);
+void HttpsClientAddresses(const CheckContext& c, std::vector<std::string>* messages);
+void InstallerTimeStamp(const CheckContext& c, std::vector<std::string>* messages);
+// The options as the build at `path` judges a release; "" or why not.
+std::string AsClient(const std::string& path, CheckOptions* options);
 
 extern const CheckRule kCheckRules[];
 extern const size_t kCheckRuleCount;
+
+// 1 when the clients the options describe require signed releases: a
+// client's facts say, or else the pins given do.
+inline bool RequiresSigned(const CheckOptions& o) { return o.signedReleases < 0 ? !o.pins.empty() : o.signedReleases == 1; }
 
 // -1 for two texts that are four numbers each with the first older, 1 newer,
 // 0 equal; `known` tells whether both were numbers.

@@ -196,7 +196,7 @@ void FilesMatch(const CheckContext& c, Messages* out) {
 
 bool SignedRelease(const CheckContext& c) {
   std::string signature;
-  return !c.options->pins.empty() || ReadWhole(c.options->path + ".p7s", &signature);
+  return RequiresSigned(*c.options) || ReadWhole(c.options->path + ".p7s", &signature);
 }
 
 int CompareAsNumbers(const unsigned offered[4], const char* installed, bool* known) {
@@ -229,8 +229,11 @@ const CheckRule kCheckRules[] = {
     {"signature", kError, Signature},
     {"sha256", kError, HashesRequired},
     {"files", kError, FilesMatch},
+    {"files", kError, FilesWithinCeilings},
+    {"url", kError, HttpsClientAddresses},
     {"installer", kError, InstallerPinned},
     {"installer", kWarning, InstallerSigned},
+    {"installer", kWarning, InstallerTimeStamp},
     {"feed", kError, FeedFacts},
     {"serial", kError, FeedSerialRises},
     {"expires", kError, FeedExpired},

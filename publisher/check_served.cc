@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "check.h"
+#include "download/download.h"
 #include "manifest/manifest.h"
 #include "publisher.h"
 #include "served.h"
@@ -17,6 +18,10 @@ namespace {
 // browser User-Agent.
 const char kDownloadAgent[] = "Mozilla/4.0 (compatible; MSIE 8.0; Windows NT 6.1)";
 const long kLongestManifestCacheSeconds = 300;
+// The whole of a request: the manifest's and signature's as the client's
+// deadline; a file's, a bound for a dry run that must end.
+const long kManifestSeconds = static_cast<long>(kManifestDeadlineMs / 1000);
+const long kFileSeconds = 2 * 3600;
 
 struct Tally {
   int errors = 0, warnings = 0;
@@ -33,7 +38,10 @@ struct Tally {
 // A manifest or signature that a cache on the way may keep hands out a stale offer.
 void JudgeCaching(const char* what, const std::string& cacheControl, Tally* t) {
   if (cacheControl.find("no-cache") != std::string::npos || cacheControl.find("no-store") != std::string::npos) return;
-  const char* age = strstr(cacheControl.c_str(), "max-age=");
+  // A shared cache (a CDN) keeps it for s-maxage when there is one, whatever max-age says.
+  const char* shared = strstr(cacheControl.c_str(), "s-maxage=");
+  const char* age = shared ? shared + 1 : strstr(cacheControl.c_str(), "max-age=");
+  if (!shared && age && age > cacheControl.c_str() && age[-1] == '-') age = nullptr;
   long seconds = age ? strtol(age + 8, nullptr, 10) : -1;
   if (cacheControl.empty()) {
     t->Warning(std::string(what) + " is served without Cache-Control: a cache on the way may keep it as long as it likes");
@@ -45,9 +53,9 @@ void JudgeCaching(const char* what, const std::string& cacheControl, Tally* t) {
 
 // Fetches one file; true when a whole 200 answer arrived, said so and judged.
 // An `optional` file may be absent (404).
-bool Fetch(const char* what, const std::string& url, const std::string& agent, const std::string& path, Tally* t,
-           Answer* a, bool optional = false) {
-  if (!HttpGet(url, agent, path, a)) {
+bool Fetch(const char* what, const std::string& url, const std::string& agent, const std::string& path,
+           unsigned long long cap, long seconds, Tally* t, Answer* a, bool optional = false) {
+  if (!HttpGet(url, agent, path, cap, seconds, a)) {
     t->Error(std::string(what) + ": GET " + url + " failed: " + a->error);
     return false;
   }
@@ -92,35 +100,40 @@ int CheckServed(CheckOptions options) {
   options.path = dir + "/pellixupdatecfg.xml";
   Tally t;
   Answer m, s, c, i;
-  if (Fetch("manifest", manifestUrl, manifestUrl, options.path, &t, &m)) {
+  if (Fetch("manifest", manifestUrl, manifestUrl, options.path, kManifestCap, kManifestSeconds, &t, &m)) {
     JudgeCaching("the manifest", m.cacheControl, &t);
     std::string signature = options.path + ".p7s";
-    if (Fetch("signature", base + "/api/pellixupdatecfg.xml.p7s", manifestUrl, signature, &t, &s, true)) {
+    if (Fetch("signature", base + "/api/pellixupdatecfg.xml.p7s", manifestUrl, signature, kSignatureCap,
+              kManifestSeconds, &t, &s, true)) {
       JudgeCaching("the signature", s.cacheControl, &t);
     } else {
       unlink(signature.c_str());  // a fault only for builds that require signed releases: the rules say
+      options.signatureWhere = s.status ? "the server's HTTP " + std::to_string(s.status) + " for " + base +
+                                              "/api/pellixupdatecfg.xml.p7s"
+                                        : "no answer for " + base + "/api/pellixupdatecfg.xml.p7s";
     }
     std::string body;
     ReadWhole(options.path, &body);
     UpdateManifest read = ReadManifest(body.c_str());
     if (read.contentUrl[0] && IsWebAddress(read.contentUrl, 0) &&
-        Fetch("content", read.contentUrl, kDownloadAgent, dir + "/mnMain.swf", &t, &c)) {
+        Fetch("content", read.contentUrl, kDownloadAgent, dir + "/mnMain.swf", kMaxContentBytes, kFileSeconds, &t, &c)) {
       options.contentFile = dir + "/mnMain.swf";
       JudgeStart("the content", options.contentFile, kSwfSignatures, 3, &t);
     }
     static const char* const kExecutable[] = {"MZ"};
     if (read.installerUrl[0] && IsWebAddress(read.installerUrl, 0) &&
-        Fetch("installer", read.installerUrl, kDownloadAgent, dir + "/setup.exe", &t, &i)) {
+        Fetch("installer", read.installerUrl, kDownloadAgent, dir + "/setup.exe", kMaxInstallerBytes, kFileSeconds, &t,
+              &i)) {
       options.installerFile = dir + "/setup.exe";
       JudgeStart("the installer", options.installerFile, kExecutable, 1, &t);
     }
-    printf("what arrived, in %s, as the updater reads it:\n", folder);
+    printf("what arrived, as the updater reads it:\n");
     CheckManifest(options, &t.errors, &t.warnings);
   }
   for (const char* name : {"pellixupdatecfg.xml", "pellixupdatecfg.xml.p7s", "mnMain.swf", "setup.exe"}) {
     unlink((dir + "/" + name).c_str());
   }
   rmdir(folder);
-  printf("%d error(s), %d warning(s)\n", t.errors, t.warnings);
-  return t.errors ? 1 : 0;
+  printf("%d error(s), %d warning(s)%s\n", t.errors, t.warnings, options.strict && t.warnings ? ", strict: failed" : "");
+  return t.errors || (options.strict && t.warnings) ? 1 : 0;
 }

@@ -9,8 +9,18 @@
 
 namespace {
 
-size_t WriteBody(char* data, size_t size, size_t count, void* file) {
-  return fwrite(data, size, count, static_cast<FILE*>(file)) * size;
+struct Sink {
+  FILE* file;
+  unsigned long long cap, written;
+};
+
+// Writes a piece of the body; past the cap it ends the transfer.
+size_t WriteBody(char* data, size_t size, size_t count, void* sink) {
+  Sink* s = static_cast<Sink*>(sink);
+  size_t bytes = size * count;
+  if (s->written + bytes > s->cap) return 0;
+  s->written += bytes;
+  return fwrite(data, 1, bytes, s->file);
 }
 
 // Keeps the headers of the last response (a redirect's are replaced).
@@ -33,7 +43,8 @@ size_t KeepHeader(char* data, size_t size, size_t count, void* answer) {
 
 }  // namespace
 
-bool HttpGet(const std::string& url, const std::string& userAgent, const std::string& path, Answer* answer) {
+bool HttpGet(const std::string& url, const std::string& userAgent, const std::string& path, unsigned long long cap,
+             long seconds, Answer* answer) {
   static bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == 0;
   FILE* file = ready ? fopen(path.c_str(), "wb") : nullptr;
   CURL* curl = file ? curl_easy_init() : nullptr;
@@ -50,8 +61,10 @@ bool HttpGet(const std::string& url, const std::string& userAgent, const std::st
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 10L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1024L / 60 + 1);  // the updater's floor: 1 KiB a minute
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, seconds);
+  Sink sink = {file, cap, 0};
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, file);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, KeepHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, answer);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
@@ -65,6 +78,10 @@ bool HttpGet(const std::string& url, const std::string& userAgent, const std::st
   answer->size = static_cast<unsigned long long>(size);
   curl_easy_cleanup(curl);
   fclose(file);
-  if (result != CURLE_OK) answer->error = error[0] ? error : curl_easy_strerror(result);
+  if (result == CURLE_WRITE_ERROR && sink.written <= cap) {
+    answer->error = "longer than the " + std::to_string(cap) + " bytes the updater holds: it abandons such a transfer";
+  } else if (result != CURLE_OK) {
+    answer->error = error[0] ? error : curl_easy_strerror(result);
+  }
   return result == CURLE_OK;
 }

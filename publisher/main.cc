@@ -18,7 +18,20 @@ const char kUsage[] =
     "                                --pin PIN... --out DIR [make's other options]\n"
     "       updater-manifest stage --out DIR --cert CERT --key KEY [--rollout N] [--expires DAYS]\n"
     "       updater-manifest report [LOG]... [--since TIME] [--until TIME] [--by-tenth] [--json] [--html FILE]\n"
+    "       updater-manifest rollback --out DIR --to VERSION --cert CERT --key KEY [--history H]\n"
+    "       updater-manifest inspect Updater.exe...\n"
     "       updater-manifest VERB --help\n";
+
+const char* gCommand = "make";
+
+int UsageError(const std::string& what) {
+  fprintf(stderr, "updater-manifest: %s\n%s", what.c_str(), kUsage);
+  return 2;
+}
+
+bool IsPin(const std::string& text) {
+  return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 1 ? 2 : 1), argv + argc);
@@ -29,6 +42,8 @@ int main(int argc, char** argv) {
   if (verb == "release") return Release(args);
   if (verb == "stage") return Stage(args);
   if (verb == "report") return ReportCommand(args);
+  if (verb == "inspect") return Inspect(args);
+  if (verb == "rollback") return Rollback(args);
   if (verb == "--help" || verb == "-h") {
     fputs(kUsage, stdout);
     return 0;

@@ -14,7 +14,8 @@ const char kMakeHelp[] =
     "                      [--sign --cert CERT --key KEY] [--serial N] [--product NAME] [--expires DAYS]\n"
     "\n"
     "Writes a manifest that `check` passes without errors or warnings: to standard output, or with --out\n"
-    "as a static tree for any web server: DIR/api/pellixupdatecfg.xml, and the content file copied to the\n"
+    "(a folder that holds no manifest yet: a live tree takes `release` and `stage`) as a static tree for any web\n"
+    "server: DIR/api/pellixupdatecfg.xml, and the content file copied to the\n"
     "path of --content-url inside DIR.\n"
     "V is four dot-separated numbers (0-65535). The flag is written \"force\" (forced) or \"0\".\n"
     "swf-date is the current time in the zone --tz (default +00:00, UTC), as " "YYYY-MM-DD|HH:MM:SS" ". The\n"
@@ -32,20 +33,22 @@ const char kMakeHelp[] =
     "to all of them. Change a live release's stage with `stage` (widen, or --rollout 0 to halt), never by\n"
     "publishing an earlier manifest again: signed clients refuse a serial lower than one they saw.\n"
     "The signed feed's facts, which builds with signed releases require and others ignore:\n"
-    "<serial>: --serial N, by default the current Unix time, or one more than the serial of the manifest in\n"
-    "--out when that is higher; a serial more than a day ahead of this clock is refused. <product>: --product\n"
+    "<serial>: --serial N, by default the current Unix time, or one more than the serial of --previous MANIFEST\n"
+    "(the one this replaces) when that is higher; a serial more than a day ahead of this clock is refused. <product>: --product\n"
     "NAME, by default the build's UPDATER_PRODUCT (\"" UPDATER_PRODUCT "\"). <expires>: --expires DAYS from\n"
     "now (default 30), in UTC; renew it with `stage` before then, or signed clients take nothing from it.\n"
+    "The swf-date of the manifest replaced (--previous MANIFEST) is kept when the\n"
+    "content is the same bytes at the same address: its clients have it already.\n"
     "--report writes <report>1</report>: the clients report each outcome to /api/pellixupdatereport (`report`).\n";
 
 int Refuse(const std::string& why) {
-  fprintf(stderr, "updater-manifest make: %s\n", why.c_str());
+  fprintf(stderr, "updater-manifest %s: %s\n", gCommand, why.c_str());
   return 1;
 }
 
 struct MakeOptions {
   std::string version, installerUrl, installer, content, contentUrl, out, cert, key, rollout, tz = "+00:00";
-  std::string serialText, product = DefaultProduct(), expiresDays = "30";
+  std::string serialText, product = DefaultProduct(), expiresDays = "30", previous;
   bool forced = false, sign = false, report = false;
   unsigned long serial = 0;  // chosen from the above
   std::string expires;
@@ -60,7 +63,8 @@ int ParseMake(const std::vector<std::string>& args, MakeOptions* o) {
                         : a == "--out" ? &o->out : a == "--tz" ? &o->tz : a == "--installer" ? &o->installer
                         : a == "--cert" ? &o->cert : a == "--key" ? &o->key
                         : a == "--rollout" ? &o->rollout : a == "--serial" ? &o->serialText
-                        : a == "--product" ? &o->product : a == "--expires" ? &o->expiresDays : nullptr;
+                        : a == "--product" ? &o->product : a == "--expires" ? &o->expiresDays
+                        : a == "--previous" ? &o->previous : nullptr;
     if (a == "--help") {
       fputs(kMakeHelp, stdout);
       return 0;
@@ -73,8 +77,7 @@ int ParseMake(const std::vector<std::string>& args, MakeOptions* o) {
     } else if (target && i + 1 < args.size()) {
       *target = args[++i];
     } else {
-      fputs(kUsage, stderr);
-      return 2;
+      return UsageError(UnknownOption(a));
     }
   }
   if (o->version.empty() || o->installerUrl.empty() || o->content.empty() != o->contentUrl.empty() ||
@@ -118,7 +121,18 @@ std::string ValuesFault(MakeOptions& o, long* zoneSeconds) {
   }
   std::string fault = ChooseExpiry(o.expiresDays, &o.expires);
   if (!fault.empty()) return fault;
-  return ChooseSerial(o.serialText, o.out.empty() ? "" : ServedManifest(o.out), &o.serial);
+  return ChooseSerial(o.serialText, o.previous, &o.serial);
+}
+
+// The swf-date: the one of the manifest replaced when the content is the same
+// bytes (its clients have it: they must not download it again), else now.
+std::string ContentDate(const MakeOptions& o, const std::string& contentHash, long zoneSeconds) {
+  std::string before;
+  if (!o.previous.empty() && ReadWhole(o.previous, &before)) {
+    UpdateManifest m = ReadManifest(before.c_str());
+    if (m.contentDate[0] && contentHash == m.contentSha256 && o.contentUrl == m.contentUrl) return m.contentDate;
+  }
+  return Stamp(time(nullptr), zoneSeconds);
 }
 
 std::string ManifestText(const MakeOptions& o, const std::string& installerBytes, const std::string& contentBytes,
@@ -133,8 +147,9 @@ std::string ManifestText(const MakeOptions& o, const std::string& installerBytes
   if (!o.installer.empty()) manifest += "  <sha256>" + Sha256Hex(installerBytes) + "</sha256>\r\n";
   if (!o.content.empty()) {
     manifest += "  <swf-url>" + o.contentUrl + "</swf-url>\r\n";
-    manifest += "  <swf-sha256>" + Sha256Hex(contentBytes) + "</swf-sha256>\r\n";
-    manifest += "  <swf-date>" + Stamp(time(nullptr), zoneSeconds) + "</swf-date>\r\n";
+    const std::string hash = Sha256Hex(contentBytes);
+    manifest += "  <swf-sha256>" + hash + "</swf-sha256>\r\n";
+    manifest += "  <swf-date>" + ContentDate(o, hash, zoneSeconds) + "</swf-date>\r\n";
   }
   return manifest + "</update>\r\n";
 }
@@ -183,6 +198,13 @@ int Make(const std::vector<std::string>& args) {
     return 0;
   }
   while (o.out.size() > 1 && o.out.back() == '/') o.out.pop_back();
+  // Into a live tree the manifest would land before its files, beside the
+  // old signature: `release` publishes in the order clients need.
+  std::string live;
+  if (ReadWhole(ServedManifest(o.out), &live)) {
+    return Refuse(o.out + " holds a manifest already: publish into a live tree with `release` (or `stage`), "
+                  "or make into an empty folder");
+  }
   if (!MakeDirectories(o.out + "/api") || !WriteReported(o.out + "/api/pellixupdatecfg.xml", manifest)) {
     return Refuse("cannot write " + o.out + "/api/pellixupdatecfg.xml");
   }

@@ -4,12 +4,21 @@
 
 #include <time.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 typedef struct x509_st X509;
 
 extern const char kUsage[];
+// The command that speaks in messages ("make", or "release" when it makes).
+extern const char* gCommand;
+// A usage error, said with the usage: exit status 2.
+int UsageError(const std::string& what);
+// The words for an option a command does not know, or that lacks its value.
+inline std::string UnknownOption(const std::string& option) { return "unknown or incomplete option " + option; }
+// 1 when `text` is a pin: 64 lower-case hex digits.
+bool IsPin(const std::string& text);
 extern const char kStampFormat[];  // "YYYY-MM-DD|HH:MM:SS"
 extern const char* const kSwfSignatures[3];
 // 1 when `data` begins with one of the `count` prefixes.
@@ -22,6 +31,29 @@ int Sign(const std::vector<std::string>& args);
 int Release(const std::vector<std::string>& args);
 int Stage(const std::vector<std::string>& args);
 int ReportCommand(const std::vector<std::string>& args);
+int Rollback(const std::vector<std::string>& args);
+
+// A release's manifest signed again for now: a serial above the one at
+// `replaced`, an expiry `days` ahead, and (when given) another rollout; its
+// new signature in `signature`. "" or why not.
+std::string Restamp(std::string* body, const std::string& replaced, const std::string& days, const std::string& rollout,
+                    const std::string& cert, const std::string& key, std::string* signature);
+// Copies a staged tree into the live `out`, the manifest last, each file by
+// one rename; on any failure every file goes back as it was (release.cc).
+bool Publish(const std::string& staged, const std::string& out);
+// Where `release` keeps the releases of `out` whole: DIR.history beside it.
+std::string DefaultHistory(const std::string& out);
+
+// Little-endian numbers in a file image; 0 past its end.
+inline unsigned long ReadLe32(const std::string& b, size_t at) {
+  if (at + 4 > b.size() || at + 4 < at) return 0;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(b.data()) + at;
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<unsigned long>(p[3]) << 24;
+}
+inline unsigned ReadLe16(const std::string& b, size_t at) {
+  if (at + 2 > b.size() || at + 2 < at) return 0;
+  return static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8;
+}
 
 // Files.
 bool ReadWhole(const std::string& path, std::string* data);
@@ -44,7 +76,10 @@ std::string SignatureFault(const std::string& data, const std::string& signature
 // verifies over this very image and (given pins) its signer key is pinned,
 // else the first fault. `signer` gets the signer's subject and pin. Whether
 // the chain reaches a root the clients trust is for their Windows to say.
-std::string AuthenticodeFault(const std::string& image, const std::vector<std::string>& pins, std::string* signer);
+// `warning` (when given) gets what will fail later: no time stamp, or a
+// certificate that expires within 30 days.
+std::string AuthenticodeFault(const std::string& image, const std::vector<std::string>& pins, std::string* signer,
+                              std::string* warning = nullptr);
 
 // Values.
 std::string Quote(const char* text);
@@ -53,6 +88,12 @@ bool ParseVersion(const char* text, unsigned parts[4]);
 bool IsStamp(const char* text);
 // `when` in the zone `offsetSeconds` east of UTC, as the stored stamps are written.
 std::string Stamp(time_t when, long offsetSeconds);
+
+// A build's facts from its UPDATERFACTS resource (inspect.cc); "" or why not.
+std::string ReadFacts(const std::string& image, std::map<std::string, std::string>* facts);
+int Inspect(const std::vector<std::string>& args);
+// A value from outside, safe on a terminal: control and non-ASCII bytes as \xNN.
+std::string Printable(const std::string& value);
 
 // The signed feed's facts (feed.cc).
 const char* DefaultProduct();  // the build's UPDATER_PRODUCT

@@ -12,5 +12,8 @@ struct Answer {
 };
 
 // GET of `url` into the file `path`, redirects followed (to http and https
-// only); false with `answer->error` when no whole answer arrived.
-bool HttpGet(const std::string& url, const std::string& userAgent, const std::string& path, Answer* answer);
+// only), at most `cap` body bytes (the client's ceiling: one more ends the
+// transfer) within `seconds` in all; false with `answer->error` when no whole
+// answer arrived.
+bool HttpGet(const std::string& url, const std::string& userAgent, const std::string& path, unsigned long long cap,
+             long seconds, Answer* answer);

@@ -28,8 +28,7 @@ int Sign(const std::vector<std::string>& args) {
     } else if (args[i][0] != '-' && manifest.empty()) {
       manifest = args[i];
     } else {
-      fputs(kUsage, stderr);
-      return 2;
+      return UsageError(UnknownOption(args[i]));
     }
   }
   if (manifest.empty() || cert.empty() || key.empty()) {

@@ -50,6 +50,27 @@ bool Replace(const std::string& path, const std::string& data) {
 
 }  // namespace
 
+std::string Restamp(std::string* body, const std::string& replaced, const std::string& days, const std::string& rollout,
+                    const std::string& cert, const std::string& key, std::string* signature) {
+  std::string fault = FeedFault(*body);
+  if (!fault.empty()) return fault + "; publish the release again with `release`";
+  unsigned long serial = 0;
+  std::string expires;
+  if (!(fault = ChooseExpiry(days, &expires)).empty() || !(fault = ChooseSerial("", replaced, &serial)).empty()) {
+    return fault;
+  }
+  ReplaceValue(body, "serial", std::to_string(serial));
+  ReplaceValue(body, "expires", expires);
+  if (!rollout.empty() && !ReplaceValue(body, "rollout", rollout)) {
+    size_t at = body->find("  <product>");
+    if (at == std::string::npos) return "no place for <rollout>";
+    body->insert(at, "  <rollout>" + rollout + "</rollout>\r\n");
+  }
+  std::string why;
+  *signature = SignBytes(*body, cert, key, &why);
+  return signature->empty() ? why : "";
+}
+
 int Stage(const std::vector<std::string>& args) {
   std::string out, cert, key, rollout, days = "30";
   for (size_t i = 0; i < args.size(); ++i) {
@@ -62,8 +83,7 @@ int Stage(const std::vector<std::string>& args) {
     } else if (target && i + 1 < args.size()) {
       *target = args[++i];
     } else {
-      fprintf(stderr, "updater-manifest stage: unknown or incomplete option %s\n%s", a.c_str(), kUsage);
-      return 2;
+      return UsageError(UnknownOption(a));
     }
   }
   if (out.empty() || cert.empty() || key.empty()) {
@@ -76,25 +96,11 @@ int Stage(const std::vector<std::string>& args) {
   const std::string path = ServedManifest(out);
   std::string body;
   if (!ReadWhole(path, &body)) return Refuse("there is no manifest at " + path + ": publish one with `release`");
-  std::string fault = FeedFault(body);
-  if (!fault.empty()) return Refuse(path + ": " + fault + "; publish the release again with `release`");
-  unsigned long serial = 0;
-  std::string expires;
-  if (!(fault = ChooseExpiry(days, &expires)).empty() || !(fault = ChooseSerial("", path, &serial)).empty()) {
-    return Refuse(fault);
-  }
-  ReplaceValue(&body, "serial", std::to_string(serial));
-  ReplaceValue(&body, "expires", expires);
-  if (!rollout.empty() && !ReplaceValue(&body, "rollout", rollout)) {
-    size_t at = body.find("  <product>");
-    if (at == std::string::npos) return Refuse(path + " has no place for <rollout>");
-    body.insert(at, "  <rollout>" + rollout + "</rollout>\r\n");
-  }
-  std::string why, signature = SignBytes(body, cert, key, &why);
-  if (signature.empty()) return Refuse(why);
+  std::string signature, fault = Restamp(&body, path, days, rollout, cert, key, &signature);
+  if (!fault.empty()) return Refuse(path + ": " + fault);
   if (!Replace(path + ".p7s", signature) || !Replace(path, body)) return Refuse("cannot write " + path);
   UpdateManifest m = ReadManifest(body.c_str());
-  printf("staged %s: rollout %s, serial %lu, expires %s\n", path.c_str(), m.foundRollout < 0 ? "none (100)" : m.rollout,
-         serial, expires.c_str());
+  printf("staged %s: rollout %s, serial %s, expires %s\n", path.c_str(), m.foundRollout < 0 ? "none (100)" : m.rollout,
+         m.serial, m.expires);
   return 0;
 }

@@ -5,7 +5,12 @@
 # user; prints its size. With a second Updater.exe (another build of the same
 # sources), also that both import the very same functions.
 set -eu
-exe=${1:?usage: check_binary.sh Updater.exe [REFERENCE.exe]}
+usage="usage: check_binary.sh Updater.exe [REFERENCE.exe]"
+case "${1:-}" in
+  -h|--help) echo "$usage"; echo "Checks the facts the i686 product must hold; with REFERENCE, that both import the same."; exit 0 ;;
+  -*|"") echo "$usage" >&2; exit 2 ;;
+esac
+exe=$1
 reference=${2:-}
 here=$(dirname "$0")
 dump=$(i686-w64-mingw32-objdump -p "$exe")

@@ -46,6 +46,13 @@ else
     openssl x509 -inform DER -in "$file" -out "$work/cert.pem"
     file="$work/cert.pem"
   fi
+  # An authority's certificate signs certificates, not programs: its pin would
+  # never match a signer's key.
+  if openssl x509 -in "$file" -noout -text | grep -q "CA:TRUE"; then
+    echo "signer-pin: $1 is an authority's certificate (basicConstraints CA:TRUE), not a signer's:" \
+         "give the code-signing leaf, or the signed program (docs/security.md)" >&2
+    exit 1
+  fi
   pin "$file"
   echo "signer: $(openssl x509 -in "$file" -noout -subject)" >&2
 fi

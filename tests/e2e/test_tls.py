@@ -82,6 +82,9 @@ class TlsTest(unittest.TestCase):
     def make_tree(self, version, installer_url=ORIGIN + "/download/setup.exe"):
         swf = os.path.join(self.nginx.dir, "content.swf")
         write_bytes(swf, swf_bytes(b"secure"))
+        manifest = os.path.join(self.nginx.site, "api", "pellixupdatecfg.xml")
+        if os.path.exists(manifest):  # a tree of its own for each row: make writes fresh trees only
+            os.unlink(manifest)
         subprocess.run([TOOL, "make", "--version", version, "--installer-url", installer_url, "--content", swf,
                         "--content-url", ORIGIN + "/content/mnMain.swf", "--out", self.nginx.site], check=True,
                        stdout=subprocess.DEVNULL, timeout=30)

@@ -98,16 +98,17 @@ class MakeTest(unittest.TestCase):
             with open(swf, "wb") as f:
                 f.write(b"CWS\x0a" + b"\0" * 100)
             for forced in ([], ["--forced"]):
+                out_dir = os.path.join(tree, "forced" if forced else "optional")  # make writes fresh trees only
                 code, out = run("make", "--version", "2.0.0.1", "--installer-url", "http://h/dl/setup.exe",
                                 "--content", swf, "--content-url", "http://h/c/mnMain.swf", "--tz", "-12:00",
-                                "--out", tree, *forced)
+                                "--out", out_dir, *forced)
                 self.assertEqual(0, code, out)
-                manifest = os.path.join(tree, "api", "pellixupdatecfg.xml")
+                manifest = os.path.join(out_dir, "api", "pellixupdatecfg.xml")
                 code, out = run("check", manifest, "--installed", "1.1.0.12181")
                 self.assertEqual(0, code, out)
                 self.assertIn("0 error(s), 0 warning(s)", out)
                 self.assertIn("forced: yes" if forced else "forced: no", out)
-                with open(os.path.join(tree, "c", "mnMain.swf"), "rb") as f:
+                with open(os.path.join(out_dir, "c", "mnMain.swf"), "rb") as f:
                     self.assertEqual(b"CWS", f.read(3))
 
     def test_make_refuses(self):
@@ -209,7 +210,6 @@ class SignTest(unittest.TestCase):
             data[4096] ^= 1
             open(tampered, "wb").write(data)
             key = ["--cert", os.path.join(KEYS, "publisher.pem"), "--key", os.path.join(KEYS, "publisher.key")]
-            manifest = os.path.join(tree, "api", "pellixupdatecfg.xml")
             cases = [
                 # (name, installer made into the release, installer checked, extra args, status, fragment)
                 ("good", good, good, ["--pin", PIN], 0, "installer: signed by /CN=Orvessa Updater TEST ONLY signer"
@@ -223,9 +223,11 @@ class SignTest(unittest.TestCase):
                 ("signed manifest without its hashes", None, None, [], 1,
                  "<sha256> is missing: signed releases start no installer without it"),
             ]
-            for name, made, checked, args, status, fragment in cases:
+            for row, (name, made, checked, args, status, fragment) in enumerate(cases):
                 with self.subTest(name):
-                    run("make", "--version", "2.0.0.1", "--installer-url", "http://h/dl/setup.exe", "--out", tree,
+                    out = os.path.join(tree, "release%d" % row)  # make writes fresh trees only
+                    manifest = os.path.join(out, "api", "pellixupdatecfg.xml")
+                    run("make", "--version", "2.0.0.1", "--installer-url", "http://h/dl/setup.exe", "--out", out,
                         "--sign", *key, *(["--installer", made] if made else []))
                     code, out = run("check", manifest, *args, *(["--installer", checked] if checked else []))
                     self.assertEqual(status, code, out)
@@ -261,8 +263,8 @@ class FeedTest(unittest.TestCase):
             out, installer = os.path.join(tree, "site"), signed_pe(tree, "setup.exe", "publisher")
             manifest = os.path.join(out, "api", "pellixupdatecfg.xml")
             serials = []
-            for _ in range(2):
-                code, text = run("release", "--version", "2.0.0.1", "--installer-url", "http://h/download/setup.exe",
+            for version in ("2.0.0.1", "2.0.0.2"):
+                code, text = run("release", "--version", version, "--installer-url", "http://h/download/setup.exe",
                                  "--installer", installer, "--rollout", "50", *KEY, "--pin", PIN, "--out", out)
                 self.assertEqual(0, code, text)
                 serials.append(serial_of(manifest))

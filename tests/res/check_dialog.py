@@ -45,7 +45,9 @@ def resources(path):
 
 def compile_rc(source, folder, name):
     res = os.path.join(folder, name + ".res")
-    subprocess.run([WINDRES, "-i", source, "-O", "res", "-o", res], check=True)
+    with open(os.path.join(folder, "updater_facts.txt"), "w") as f:  # the build's facts, which the build writes
+        f.write("scheme=http\n")
+    subprocess.run([WINDRES, "-I", folder, "-i", source, "-O", "res", "-o", res], check=True)
     return resources(res)
 
 
