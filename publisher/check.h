@@ -56,6 +56,10 @@ struct CheckRule {
 // client would do and walks the rules, adding to the counts; 2 when the file
 // cannot be read.
 int CheckManifest(const CheckOptions& options, int* errors, int* warnings);
+// Each field as read, and what each client the options name would do
+// (check_print.cc).
+void PrintFields(const CheckContext& c);
+void PrintVerdicts(const CheckContext& c);
 // The same once for each --client, as that build judges it (or once, as the
 // options say, without any).
 int CheckClients(const CheckOptions& options, int* errors, int* warnings);

@@ -1,8 +1,10 @@
 // updater-manifest make: writes a manifest, and the files it names, as a tree
 // any web server can serve.
 #include <stdio.h>
+#include <string.h>
 #include <time.h>
 
+#include "check.h"
 #include "manifest/manifest.h"
 #include "publisher.h"
 
@@ -28,7 +30,8 @@ const char kMakeHelp[] =
     "numbers, and values that would not fit the updater's fields.\n"
     "--installer FILE writes its <sha256>, and copies it to the path of --installer-url inside DIR; with\n"
     "--content, <swf-sha256> is written too. --sign --cert CERT --key KEY also writes the signature\n"
-    "api/pellixupdatecfg.xml.p7s (see `sign`).\n"
+    "api/pellixupdatecfg.xml.p7s (see `sign`) and checks the release as `release` does, with --pin PIN and\n"
+    "--client Updater.exe (repeatable): a release the clients would refuse fails (exit 1).\n"
     "--rollout N (0-100) offers the release to N % of the clients (each by its own random seed); without it,\n"
     "to all of them. Change a live release's stage with `stage` (widen, or --rollout 0 to halt), never by\n"
     "publishing an earlier manifest again: signed clients refuse a serial lower than one they saw.\n"
@@ -50,6 +53,7 @@ struct MakeOptions {
   std::string version, installerUrl, installer, content, contentUrl, out, cert, key, rollout, tz = "+00:00";
   std::string serialText, product = DefaultProduct(), expiresDays = "30", previous;
   bool forced = false, sign = false, report = false;
+  std::vector<std::string> pins, clients;  // with --sign: the clients the release is checked as
   unsigned long serial = 0;  // chosen from the above
   std::string expires;
 };
@@ -74,6 +78,8 @@ int ParseMake(const std::vector<std::string>& args, MakeOptions* o) {
       o->sign = true;
     } else if (a == "--report") {
       o->report = true;
+    } else if ((a == "--pin" || a == "--client") && i + 1 < args.size()) {
+      (a == "--pin" ? o->pins : o->clients).push_back(args[++i]);
     } else if (target && i + 1 < args.size()) {
       *target = args[++i];
     } else {
@@ -175,6 +181,22 @@ std::string PlaceAtAddress(const std::string& out, const std::string& url, const
   return "";
 }
 
+// A signed release is checked as `release` checks it, with the pins and
+// clients given: what the clients would refuse fails here.
+int CheckSigned(const MakeOptions& o) {
+  CheckOptions check;
+  check.path = ServedManifest(o.out);
+  check.pins = o.pins;
+  check.clients = o.clients;
+  check.installerFile = o.installer;
+  check.contentFile = o.content;
+  check.product = o.product;
+  int errors = 0, warnings = 0;
+  int status = CheckClients(check, &errors, &warnings);
+  printf("%d error(s), %d warning(s)\n", errors, warnings);
+  return status ? Refuse("the signed release fails its checks (above): the clients would not take it") : 0;
+}
+
 }  // namespace
 
 int Make(const std::vector<std::string>& args) {
@@ -217,6 +239,7 @@ int Make(const std::vector<std::string>& args) {
     std::string why, signature = SignBytes(manifest, o.cert, o.key, &why);
     if (signature.empty()) return Refuse(why);
     if (!WriteReported(o.out + "/api/pellixupdatecfg.xml.p7s", signature)) return Refuse("cannot write the signature");
+    if (strcmp(gCommand, "make") == 0) return CheckSigned(o);  // `release` checks as it publishes
   }
   return 0;
 }

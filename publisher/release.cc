@@ -125,101 +125,116 @@ std::string DefaultHistory(const std::string& out) {
   return folder + ".history";
 }
 
-int Release(const std::vector<std::string>& args) {
+namespace {
+
+struct ReleaseOptions {
   CheckOptions check;
-  std::vector<std::string> make;
+  std::vector<std::string> make;  // what goes on to `make`
   std::string out, history;
+};
+
+// -1 when the options are complete, else the exit status (help, usage).
+int ParseRelease(const std::vector<std::string>& args, ReleaseOptions* r) {
   for (size_t i = 0; i < args.size(); ++i) {
     bool valued = i + 1 < args.size();
     if (args[i] == "--help") {
       fputs(kReleaseHelp, stdout);
       return 0;
     } else if (args[i] == "--pin" && valued) {
-      check.pins.push_back(args[++i]);
+      r->check.pins.push_back(args[++i]);
+      if (!IsPin(r->check.pins.back())) return UsageError("--pin " + args[i] + ": not a pin (64 lower-case hex digits)");
     } else if (args[i] == "--out" && valued) {
-      out = args[++i];
+      r->out = args[++i];
     } else if (args[i] == "--client" && valued) {
-      check.clients.push_back(args[++i]);
+      r->check.clients.push_back(args[++i]);
     } else if (args[i] == "--history" && valued) {
-      history = args[++i];
+      r->history = args[++i];
     } else {
-      if (args[i] == "--product" && valued) check.product = args[i + 1];
+      if (args[i] == "--product" && valued) r->check.product = args[i + 1];
       if ((args[i] == "--installer" || args[i] == "--content") && valued) {
-        (args[i] == "--installer" ? check.installerFile : check.contentFile) = args[i + 1];
+        (args[i] == "--installer" ? r->check.installerFile : r->check.contentFile) = args[i + 1];
       }
-      make.push_back(args[i]);
+      r->make.push_back(args[i]);
     }
   }
-  if (out.empty() || (check.pins.empty() && check.clients.empty()) || check.installerFile.empty()) {
-    fputs(kUsage, stderr);
-    return 2;
-  }
-  // A release publishes a new version: a live release's stage changes with
-  // `stage`; an earlier version goes out again only as a newer one.
+  bool complete = !r->out.empty() && (!r->check.pins.empty() || !r->check.clients.empty()) &&
+                  !r->check.installerFile.empty();
+  return complete ? -1 : UsageError("release takes --out, --installer and --pin or --client");
+}
+
+// A release publishes a new version: a live release's stage changes with
+// `stage`; an earlier version goes out again only as a newer one. "" or why not.
+std::string NotNewer(const ReleaseOptions& r) {
   std::string version, live;
-  for (size_t i = 0; i + 1 < make.size(); ++i) {
-    if (make[i] == "--version") version = make[i + 1];
+  for (size_t i = 0; i + 1 < r.make.size(); ++i) {
+    if (r.make[i] == "--version") version = r.make[i + 1];
   }
-  if (ReadWhole(ServedManifest(out), &live)) {
-    UpdateManifest replaced = ReadManifest(live.c_str());
-    bool signedClients = !check.pins.empty() || !check.clients.empty();
-    if (replaced.version[0] && (!VersionIsNewer(version.c_str(), replaced.version) ||
-                                (signedClients && !VersionIsNewerAsNumbers(version.c_str(), replaced.version)))) {
-      fprintf(stderr, "updater-manifest release: %s is not newer than %s, the version in %s%s: change a live "
-              "release's stage with `stage`; nothing published\n", version.c_str(), replaced.version, out.c_str(),
-              VersionIsNewer(version.c_str(), replaced.version) ? " as four numbers" : "");
-      return 1;
-    }
+  if (!ReadWhole(ServedManifest(r.out), &live)) return "";
+  UpdateManifest replaced = ReadManifest(live.c_str());
+  // As text for every client, and as numbers for signed ones (make writes four numbers).
+  bool newerAsText = VersionIsNewer(version.c_str(), replaced.version) != 0;
+  bool newerAsNumbers = VersionIsNewerAsNumbers(version.c_str(), replaced.version) != 0;
+  if (!replaced.version[0] || (newerAsText && newerAsNumbers)) return "";
+  return version + " is not newer than " + replaced.version + ", the version in " + r.out +
+         (newerAsText ? " as four numbers" : "") + ": change a live release's stage with `stage`";
+}
+
+// Keeps the published release whole where `rollback` finds it again.
+void KeepInHistory(const ReleaseOptions& r, const std::string& staged) {
+  std::string body;
+  ReadWhole(ServedManifest(r.out), &body);
+  UpdateManifest published = ReadManifest(body.c_str());
+  fs::path kept = fs::path(r.history.empty() ? DefaultHistory(r.out) : r.history) /
+                  (std::string(published.version) + "-" + published.serial);
+  std::error_code error;
+  fs::create_directories(kept, error);
+  fs::copy(staged, kept, fs::copy_options::recursive | fs::copy_options::overwrite_existing, error);
+  if (error) {
+    fprintf(stderr, "updater-manifest release: published, but not kept in %s: %s\n", kept.c_str(),
+            error.message().c_str());
+  } else {
+    printf("kept in %s\n", kept.c_str());
   }
+}
+
+}  // namespace
+
+int Release(const std::vector<std::string>& args) {
+  ReleaseOptions r;
+  int status = ParseRelease(args, &r);
+  if (status >= 0) return status;
+  std::string fault = NotNewer(r);
   // The serial is chosen against the release it replaces, not the staging folder.
   bool givenSerial = false;
-  for (const std::string& a : make) givenSerial = givenSerial || a == "--serial";
-  if (!givenSerial) {
-    unsigned long serial = 0;
-    std::string fault = ChooseSerial("", ServedManifest(out), &serial);
-    if (!fault.empty()) {
-      fprintf(stderr, "updater-manifest release: %s; nothing published to %s\n", fault.c_str(), out.c_str());
-      return 1;
-    }
-    make.insert(make.end(), {"--serial", std::to_string(serial)});
+  for (const std::string& a : r.make) givenSerial = givenSerial || a == "--serial";
+  unsigned long serial = 0;
+  if (fault.empty() && !givenSerial && (fault = ChooseSerial("", ServedManifest(r.out), &serial)).empty()) {
+    r.make.insert(r.make.end(), {"--serial", std::to_string(serial)});
   }
-  check.previous = ServedManifest(out);
-  for (const std::string& pin : check.pins) {
-    if (!IsPin(pin)) return UsageError("--pin " + pin + ": not a pin (64 lower-case hex digits)");
+  if (!fault.empty()) {
+    fprintf(stderr, "updater-manifest release: %s; nothing published to %s\n", fault.c_str(), r.out.c_str());
+    return 1;
   }
+  r.check.previous = ServedManifest(r.out);
   char folder[] = "/tmp/updater-release-XXXXXX";
   if (!mkdtemp(folder)) return 2;
-  make.insert(make.end(), {"--sign", "--out", std::string(folder) + "/tree", "--previous", ServedManifest(out)});
+  const std::string staged = std::string(folder) + "/tree";
+  r.make.insert(r.make.end(), {"--sign", "--out", staged, "--previous", ServedManifest(r.out)});
   printf("staged in %s:\n", folder);
   gCommand = "release";
-  int status = Make(make);
+  status = Make(r.make);
   int errors = 0, warnings = 0;
   if (status == 0) {
-    check.path = ServedManifest(std::string(folder) + "/tree");
-    status = CheckClients(check, &errors, &warnings);
+    r.check.path = ServedManifest(staged);
+    status = CheckClients(r.check, &errors, &warnings);
     printf("%d error(s), %d warning(s)\n", errors, warnings);
   }
   if (status != 0) {
-    fprintf(stderr, "updater-manifest release: nothing published to %s\n", out.c_str());
-  } else if (!Publish(std::string(folder) + "/tree", out)) {
+    fprintf(stderr, "updater-manifest release: nothing published to %s\n", r.out.c_str());
+  } else if (!Publish(staged, r.out)) {
     status = 1;
   } else {
-    // The release, whole, where `rollback` finds it again.
-    std::string body;
-    ReadWhole(ServedManifest(out), &body);
-    UpdateManifest published = ReadManifest(body.c_str());
-    fs::path kept = fs::path(history.empty() ? DefaultHistory(out) : history) /
-                    (std::string(published.version) + "-" + published.serial);
-    std::error_code error;
-    fs::create_directories(kept, error);
-    fs::copy(std::string(folder) + "/tree", kept, fs::copy_options::recursive | fs::copy_options::overwrite_existing,
-             error);
-    if (error) {
-      fprintf(stderr, "updater-manifest release: published, but not kept in %s: %s\n", kept.c_str(),
-              error.message().c_str());
-    } else {
-      printf("kept in %s\n", kept.c_str());
-    }
+    KeepInHistory(r, staged);
   }
   std::error_code error;
   fs::remove_all(folder, error);

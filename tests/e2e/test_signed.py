@@ -32,10 +32,10 @@ def release(server, version="1.1.0.12182", installer=None, content=None, key="pu
         write_bytes(installer_path, installer if installer is not None else signed(installer_bytes()))
         write_bytes(swf_path, content if content is not None else swf_bytes(b"signed"))
         args = [TOOL, "make", "--version", version, "--installer-url", server.url("/setup.exe"),
-                "--content-url", server.url("/m.swf"), "--content", swf_path, "--out", tree,
-                "--sign", "--cert", os.path.join(KEYS, key + ".pem"), "--key", os.path.join(KEYS, key + ".key")]
-        if hashes:
-            args += ["--installer", installer_path]
+                "--content-url", server.url("/m.swf"), "--content", swf_path, "--out", tree]
+        if hashes:  # without them make --sign refuses the release; it is signed below
+            args += ["--installer", installer_path, "--sign", "--cert", os.path.join(KEYS, key + ".pem"),
+                     "--key", os.path.join(KEYS, key + ".key")]
         if forced:
             args += ["--forced"]
         args += list(make_args)

@@ -131,12 +131,20 @@ class ReleaseSafetyTest(unittest.TestCase):
         self.assertIn("the signature carries no time stamp", text)  # a warning: the test key signs without one
         self.assertEqual(0, code, text)
         self.assertEqual(1, run("check", manifest, "--installer", installer, "--pin", PIN, "--strict")[0])
+        code, text = run("make", "--version", "2.0.0.11", "--installer-url", "http://h/s.exe", "--out",
+                         os.path.join(self.dir, "fresh"), "--installer", signed_pe(self.dir, "plain.exe"), "--sign",
+                         *KEY, "--pin", PIN)
+        self.assertEqual(1, code, text)  # an unsigned installer, which the pinned clients never start
+        self.assertIn("plain.exe refused: not signed", text)
 
     def test_releases_judged_as_each_client_will(self):
         inspect = run("inspect", CLIENTS + "-pinned/Updater.exe")[1]
         self.assertIn("installer-pins=" + PIN, inspect)
         self.assertIn("scheme=http\n", inspect)
         self.assertIn("product=Orvessa", inspect)
+        https = run("inspect", CLIENTS + "-https/Updater.exe")[1]
+        self.assertIn("  scheme=https\n", https)
+        self.assertIn("  signed-releases=0\n", https)
         stranger = signed_pe(self.dir, "stranger.exe", "stranger")
         good = signed_pe(self.dir, "setup.exe", "publisher")
         for name, client, installer, url, status, fragment in (
