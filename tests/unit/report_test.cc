@@ -114,3 +114,31 @@ TEST_F(ReportTest, WhichRunsReport) {
 }
 
 }  // namespace
+
+namespace {
+
+// A genuine signed feed past its expiry may still say so, once; a forged one
+// (no trusted signature) can turn nothing on.
+TEST_F(ReportTest, ExpiredGenuineFeedIsReported) {
+  const std::string pin(64, 'a'), key(32, '\xaa');
+  const std::string body = "<version>1.1.0.12182</version><flag>0</flag><url>http://h/setup.exe</url><report>1"
+                           "</report><product>Orvessa</product><serial>5</serial><expires>2013-01-01T00:00:00Z"
+                           "</expires>";
+  for (bool genuine : {true, false}) {
+    SCOPED_TRACE(genuine ? "genuine" : "forged");
+    NextCase();
+    Installed12181();
+    gSignedManifest = 1;
+    gSignerPins = pin.c_str();
+    fake.ServeManifest(body);
+    fake.signature = genuine ? "SIG:" + body : "SIG:other";
+    fake.signatureKey = key;
+    RunUpdate(nullptr);
+    EXPECT_FALSE(fake.Called("MessageBox"));
+    EXPECT_EQ(genuine ? std::vector<std::string>{"e=expired&from=1.1.0.12181&to=1.1.0.12182&code="}
+                      : std::vector<std::string>{},
+              fake.reports);
+  }
+}
+
+}  // namespace
