@@ -110,10 +110,20 @@ class Case:
         return os.path.join(self.work, *names)
 
     def start_host(self, *flags):
-        self.host = subprocess.Popen([WINE, standin("OrvessaStandin.exe"), win_path(self.host_log)] + list(flags),
-                                     env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                     stdin=subprocess.DEVNULL)
-        self.wait_for(lambda: "started" in self.host_events(), 30, "stand-in host window")
+        # Once in a long while Wine never brings a program up (seen once in a fresh prefix): the stand-in is
+        # started once more then, as a user would start it again. What is under test is Updater.exe, not this.
+        for attempt in (1, 2):
+            self.host = subprocess.Popen([WINE, standin("OrvessaStandin.exe"), win_path(self.host_log)] + list(flags),
+                                         env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                         stdin=subprocess.DEVNULL)
+            try:
+                self.wait_for(lambda: "started" in self.host_events(), 30, "stand-in host window")
+                return
+            except AssertionError:
+                self.stop_host()
+                if attempt == 2:
+                    raise
+                print("the stand-in host did not come up within 30 s; starting it once more")
 
     def host_events(self):
         if not os.path.exists(self.host_log):
