@@ -4,7 +4,6 @@
 
 namespace platform {
 
-const unsigned kErrorFileNotFound = 2;           // ERROR_FILE_NOT_FOUND
 const unsigned kErrorAlreadyExists = 183;        // ERROR_ALREADY_EXISTS
 const unsigned kErrorFilenameTooLong = 206;      // ERROR_FILENAME_EXCED_RANGE
 const unsigned kErrorCancelled = 1223;           // ERROR_CANCELLED: the elevation prompt was declined
