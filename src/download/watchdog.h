@@ -1,44 +1,39 @@
-// The watch of a download: ends a transfer that has stopped receiving,
-// receives too slowly, or was given up by its observer. The platform's
-// download call blocks the main thread, and during a stall it reports
-// nothing at all, so only a watch (shared/watch.h) can end it.
+// The watch of a download. Each request bounds its own waits (kStallLimitMs);
+// the watch is there for a call that outlives that bound all the same: it
+// closes the download's session, and should the call still not return, the
+// process ends (shared/watch.h).
 #pragma once
 
 #include "download/download.h"
 #include "shared/limits.h"
 #include "shared/watch.h"
 
-// A transfer that gains less than kRateFloorBytes within this long is
-// abandoned. Long enough for a slow link's pauses, short enough that a stalled
-// or trickling run ends within minutes, not after the platform's own hour (or
-// never, under Wine).
-const unsigned long kStallLimitMs = UPDATER_STALL_LIMIT_MS;
 // How often the watch looks.
 const unsigned long kWatchIntervalMs = UPDATER_WATCH_INTERVAL_MS;
 
-// What the watch does, given the time the transfer last met the rate floor,
-// whether its observer gave it up, and whether its binding can be aborted (it
-// is held, and a first progress report has come: an abort before that breaks
-// the binding and the call never returns). A time after `now` (a report that
-// landed between the two reads) counts as no time passed.
-WatchVerdict JudgeTransfer(unsigned long now, unsigned long lastGain, int abandoned, int abortable);
+// A blocking call that began at `callStarted` and is still under way at
+// `now` has outlived its own bound when it ran for the stall limit and a
+// grace besides.
+WatchVerdict JudgeTransfer(unsigned long now, unsigned long callStarted, int inCall);
 
-// The owner of one download call's watch.
+// The owner of one download's watch.
 class TransferWatchdog : public WatchOwner {
  public:
-  TransferWatchdog(DownLoadDelegate* delegate, const char* url, const char* path);
+  // With `recordPath`, bytes of the file may be resumed by the next run: the
+  // last clean-up keeps them.
+  TransferWatchdog(DownLoadDelegate* delegate, const char* url, const char* path, const char* recordPath)
+      : delegate_(delegate), url_(url), path_(path), recordPath_(recordPath) {}
 
   WatchVerdict Judge(unsigned long now) override;
-  void Expire() override;  // aborts the binding
-  int Abandon(Watch* watch) override;  // leaves no partial file or cached copy
+  void Expire() override;  // closes the session
+  int Abandon(Watch* watch) override;
   void LogEnd() override;
+  void Watching(void* session) { session_ = session; }
 
  private:
-  Abandoned JudgeVolume();
-
   DownLoadDelegate* delegate_;
   const char* url_;
   const char* path_;
-  long long roomAtStart_ = -1;  // free bytes on the target's volume when the transfer began
-  void* aborted_ = nullptr;     // the binding the watch aborted
+  const char* recordPath_;
+  void* session_ = nullptr;
 };

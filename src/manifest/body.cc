@@ -4,30 +4,8 @@
 #include "manifest/manifest.h"
 #include "platform/platform.h"
 #include "shared/log.h"
+#include "shared/text.h"
 #include "shared/watch.h"
-
-namespace {
-
-const long kLengthUnknown = -1;
-const long kLengthRefused = -2;
-
-// A Content-Length is decimal digits. Text that is no number at all is
-// unknown (the body is read to its end); a number of any other form (a sign, a
-// fraction, an exponent) or one over the cap is refused.
-long ParseContentLength(const wchar_t* text, unsigned long cap) {
-  while (*text == L' ' || *text == L'\t') ++text;
-  if (!(*text >= L'0' && *text <= L'9') && *text != L'-' && *text != L'+' && *text != L'.') return kLengthUnknown;
-  unsigned long value = 0;
-  const wchar_t* digits = text;
-  for (; *text >= L'0' && *text <= L'9'; ++text) {
-    value = value * 10 + static_cast<unsigned long>(*text - L'0');
-    if (value > cap) return kLengthRefused;
-  }
-  while (*text == L' ' || *text == L'\t') ++text;
-  return text == digits || *text ? kLengthRefused : static_cast<long>(value);
-}
-
-}  // namespace
 
 // Reads the whole body, patiently: until Content-Length bytes arrived or, with
 // no usable length, until the stream ends, within the deadline. Null for a
@@ -41,7 +19,7 @@ HeapText ReadBody(const platform::Internet& request, const Watch& deadline, unsi
   unsigned long wanted = cap + 1;  // one more than the cap tells "too long"
   int exact = 0;
   if (haveLength) {
-    long announced = ParseContentLength(lengthText, cap);
+    long long announced = ParseContentLength(lengthText, cap);
     if (announced == kLengthRefused) {
       Log("%s: Content-Length refused (not a length within the cap of %lu)", what, cap);
       return HeapText();

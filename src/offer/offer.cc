@@ -148,6 +148,21 @@ int InRollout(const Inputs& in, UpdateDecision* d, char* reason, size_t capacity
   return admitted;
 }
 
+// An installer that did not start (the user declined its elevation, the
+// system refused it) is not offered again at once: every start of the host
+// would otherwise ask again, and download again.
+int NoRecentFailedStart(const Inputs& in, UpdateDecision*, char* reason, size_t capacity) {
+  const ClientFacts& c = in.client;
+  long long backoff = in.policy.startBackoffMs / 1000;
+  if (!c.startFailedVersion[0] || strcmp(c.startFailedVersion, in.manifest.version) != 0 || c.startFailedAgo < 0 ||
+      c.startFailedAgo >= backoff) {
+    return 1;
+  }
+  FormatBounded(reason, capacity, "its installer did not start %ld s ago; offered again in %ld s",
+                static_cast<long>(c.startFailedAgo), static_cast<long>(backoff - c.startFailedAgo));
+  return 0;
+}
+
 const Row kOfferRows[] = {
     {"installed version", InstalledKnown},
     {"text order", NewerAsText},
@@ -155,6 +170,7 @@ const Row kOfferRows[] = {
     {"address", InstallerAddressAccepted},
     {"address present", InstallerAddressPresent},
     {"rollout", InRollout},
+    {"failed start", NoRecentFailedStart},
 };
 
 // Walks the rows in order; the first that refuses decides.

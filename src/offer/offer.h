@@ -18,6 +18,10 @@ struct ClientFacts {
   unsigned long serial;
   char now[21];
   int reportsRefused;  // the user or an administrator opted out of reports
+  // The version whose installer did not start lately, and the seconds since
+  // (negative: the clock was set back since).
+  char startFailedVersion[64];
+  long long startFailedAgo;
 };
 
 // What the build requires.
@@ -25,6 +29,7 @@ struct BuildPolicy {
   int signedReleases;  // a pinned signature over the manifest, and a version newer as numbers too
   int httpsOnly;       // https:// addresses alone
   const char* product;  // with signed releases: the product a feed must name
+  unsigned long startBackoffMs;  // a version whose installer did not start is not offered again for this long
 };
 
 struct Verdict {

@@ -31,6 +31,9 @@ const char kRegSerialText[] = "updateSerial";
 const char kRegReportText[] = "updateReport";
 const char kRegStartedText[] = "updateStarted";
 const char kRegReportedText[] = "updateReported";
+// The offered version whose installer did not start, and when (UTC):
+// "1.2.0.5|2026-12-09T08:00:00Z". That version is not offered again for a while.
+const char kRegStartFailedText[] = "updateStartFailed";
 // The product a signed feed must name (one per channel: "Orvessa-beta").
 const char kProductName[] = UPDATER_PRODUCT;
 
@@ -43,6 +46,13 @@ const char kFallbackWorkDirName[] = "temp\\";
 const char kInstallerName[] = "setup.exe";
 const char kContentName[] = "mnMain.swf";
 const char kContentPartName[] = "mnMain.swf.part";
+// Kept across runs: bytes of an installer that did not arrive whole, and a
+// whole, trusted installer that did not start, each with its record.
+const char kInstallerPartName[] = "setup.exe.part";
+const char kInstallerPartRecordName[] = "setup.exe.part.txt";
+const char kVerifiedName[] = "setup.exe.verified";
+const char kVerifiedRecordName[] = "setup.exe.verified.txt";
+const char kLongestKeptName[] = "setup.exe.verified.txt";  // every kept name fits where this does
 const char kLogName[] = "update.log";
 const char kOldLogName[] = "update.log.1";
 

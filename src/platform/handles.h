@@ -51,7 +51,6 @@ void CloseEventHandle(void* raw);
 void CloseThreadHandle(void* raw);    // does not wait for the thread: JoinThread does
 void CloseProcessHandle(void* raw);
 void CloseTrustState(void* raw);      // WinVerifyTrust's close action
-void ReleaseBindingHandle(void* raw);  // the download's IBinding
 void FreeVersionBlock(void* raw);
 
 typedef Owned<CloseFileHandle> File;
@@ -62,7 +61,6 @@ typedef Owned<CloseEventHandle> Event;
 typedef Owned<CloseThreadHandle> Thread;
 typedef Owned<CloseProcessHandle> Process;
 typedef Owned<CloseTrustState> TrustState;
-typedef Owned<ReleaseBindingHandle> Binding;
 typedef Owned<FreeVersionBlock> VersionBlock;
 
 }  // namespace platform

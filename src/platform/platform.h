@@ -14,6 +14,7 @@ namespace platform {
 typedef long Result;  // HRESULT
 
 const size_t kMaxPath = 260;  // MAX_PATH, terminator included
+const size_t kMaxUrlLength = 2085;  // INTERNET_MAX_URL_LENGTH, terminator included
 
 const unsigned long kRegSz = 1;
 const unsigned long kRegDword = 4;
@@ -81,6 +82,10 @@ long long FreeDiskBytes(const char* folder);
 long long PathFileSize(const char* path);
 // Appends to the file, creating it; shared with readers and writers. 0 on failure.
 int AppendToFile(const char* path, const char* data, unsigned long size);
+// Write access, shared for reading only; `append` keeps what the file holds
+// and writes after it, otherwise it starts empty. Null on failure.
+File OpenForWriting(const char* path, int append);
+int WriteToFile(const File& file, const void* data, unsigned long size);  // 1 when all was written
 // Size in bytes of an open file, -1 when it cannot be read.
 long long OpenFileSize(const File& file);
 // Reads up to `capacity` bytes from `offset`; the count read, -1 on failure.
@@ -141,7 +146,9 @@ int SystemHasProxy();
 // nor stored (INTERNET_FLAG_NO_COOKIES), with connect, send and receive
 // timeouts in milliseconds. An https:// address goes over TLS
 // (INTERNET_FLAG_SECURE) with the system's certificate checks, none waived.
-Internet OpenUrlReload(const Internet& session, const wchar_t* url, unsigned long timeoutMs);
+// `headers`: more request headers, or null.
+Internet OpenUrlReload(const Internet& session, const wchar_t* url, unsigned long timeoutMs,
+                       const wchar_t* headers = nullptr);
 // HTTP_QUERY_CONTENT_LENGTH as text; `byteCapacity` is the room in bytes.
 int QueryContentLength(const Internet& request, wchar_t* text, unsigned long byteCapacity);
 int QueryStatusCode(const Internet& request);  // HTTP_QUERY_STATUS_CODE, 0 when unknown
@@ -149,39 +156,22 @@ int QueryStatusCode(const Internet& request);  // HTTP_QUERY_STATUS_CODE, 0 when
 // receive timeout) for the first when none are there. 0 at the end.
 int AvailableInternet(const Internet& request, unsigned long* available);
 int ReadInternet(const Internet& request, void* buffer, unsigned long size, unsigned long* read);
-// The address the request ended at, redirects followed (INTERNET_OPTION_URL).
+// The address the request ended at, redirects followed (INTERNET_OPTION_URL);
+// 0 when it cannot be read or does not fit kMaxUrlLength or `capacity`.
 int QueryRequestUrl(const Internet& request, char* url, unsigned long capacity);
 
-// --- urlmon ---
-// What a download reports, on the thread that called DownloadToFile.
-const unsigned long kBindStatusRedirecting = 3;  // BINDSTATUS_REDIRECTING: `text` is the new address
-const unsigned long kBindStatusBeginData = 4;    // BINDSTATUS_BEGINDOWNLOADDATA
-const unsigned long kBindStatusCacheFile = 14;   // BINDSTATUS_CACHEFILENAMEAVAILABLE: `text` is its path
-class DownloadObserver {
- public:
-  // The transfer's binding, held for the observer until it lets it go.
-  virtual void OnStart(Binding binding) = 0;
-  // One report; 0 ends the transfer (E_ABORT).
-  virtual int OnReport(unsigned long progress, unsigned long progressMax, unsigned long status,
-                       const wchar_t* text) = 0;
-
- protected:
-  ~DownloadObserver() {}
-};
-// URLDownloadToFileA with no caller object, neither read from nor written to
-// the internet cache (BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE, a GET);
-// `observer` may be null.
-Result DownloadToFile(const char* url, const char* path, DownloadObserver* observer);
-// Stops the transfer of a held binding, from any thread (IBinding::Abort).
-void AbortBinding(void* binding);
-// The address the binding's request is at now, redirects followed (its
-// IWinInetHttpInfo, INTERNET_OPTION_URL); 0 when the binding cannot tell or
-// the address does not fit.
-int BindingUrl(const Binding& binding, char* url, unsigned long capacity);
-// The HTTP status of the binding's answer (its IWinInetHttpInfo); 0 unknown.
-int BindingHttpStatus(const Binding& binding);
-// Drops the internet cache's copy of a download.
-void DeleteCacheEntry(const char* url);
+// --- WinINet downloads ---
+// A session for downloads: the system's proxy settings, and the agent the
+// system's own downloads send (ObtainUserAgentString).
+Internet OpenDownloadSession();
+// OpenUrlReload of a narrow address (the system's code page) with more
+// request headers ("Name: value\r\n" each; null: none). Null when the address
+// does not fit kMaxUrlLength.
+Internet OpenDownload(const Internet& session, const char* url, const char* headers, unsigned long timeoutMs);
+enum Header { kHeaderETag, kHeaderLastModified, kHeaderContentRange };
+// A response header as narrow text; 0 when absent, not in the code page, or
+// longer than `capacity`.
+int QueryHeader(const Internet& request, Header which, char* text, unsigned long capacity);
 
 // --- Trust (wintrust, crypt32) ---
 // WinVerifyTrust, generic Authenticode policy, on an open file with no UI and

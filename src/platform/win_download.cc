@@ -1,5 +1,5 @@
-// urlmon: the reporting download and the internet cache. The status-callback
-// object lives here, and hands the logic plain reports.
+// WinINet: the downloads. Same request steps as the manifest's (win_internet.cc),
+// a narrow address, extra headers, and the agent the system's own downloads send.
 #include "platform/win_internal.h"
 
 #include <urlmon.h>
@@ -7,90 +7,35 @@
 
 namespace platform {
 
-namespace {
+static_assert(kMaxUrlLength == INTERNET_MAX_URL_LENGTH + 1, "an address and its terminator");
 
-// Adapts urlmon's status callback to a DownloadObserver. Lives on the
-// caller's stack for the length of the download call, is never counted or
-// handed out, and answers only what the download needs.
-class StatusCallback : public IBindStatusCallback {
- public:
-  explicit StatusCallback(DownloadObserver* observer) : observer_(observer) {}
-  virtual ~StatusCallback() {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(E_NOTIMPL); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(E_NOTIMPL); }
-  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding* binding) override {
-    if (!binding) return S_OK;
-    binding->AddRef();
-    observer_->OnStart(Binding(binding));
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
-                                       LPCWSTR statusText) override {
-    return observer_->OnReport(progress, progressMax, statusCode, statusText) ? S_OK : E_ABORT;
-  }
-  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return E_NOTIMPL; }
-  // Neither read from nor written to the internet cache: a response served
-  // once with a long lifetime is never replayed to a later run.
-  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* bindInfo) override {
-    if (flags) *flags = BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE;
-    if (bindInfo) {
-      DWORD size = bindInfo->cbSize;
-      ::ZeroMemory(bindInfo, size);
-      bindInfo->cbSize = size;
-      bindInfo->dwBindVerb = BINDVERB_GET;
-    }
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
-
- private:
-  DownloadObserver* observer_;
-};
-
-}  // namespace
-
-Result DownloadToFile(const char* url, const char* path, DownloadObserver* observer) {
-  StatusCallback callback(observer);
-  return ::URLDownloadToFileA(/*pCaller=*/nullptr, url, path, /*dwReserved=*/0, observer ? &callback : nullptr);
+Internet OpenDownloadSession() {
+  char agent[256] = {};
+  DWORD size = sizeof agent;
+  if (::ObtainUserAgentString(0, agent, &size) != S_OK) agent[0] = '\0';
+  wchar_t wide[256] = {};
+  ::MultiByteToWideChar(CP_ACP, 0, agent, -1, wide, sizeof wide / sizeof wide[0] - 1);
+  return OpenSession(wide, /*viaProxy=*/1);
 }
 
-void ReleaseBindingHandle(void* raw) { static_cast<IBinding*>(raw)->Release(); }
-
-void AbortBinding(void* binding) { static_cast<IBinding*>(binding)->Abort(); }
-
-int BindingUrl(const Binding& binding, char* url, unsigned long capacity) {
-  IWinInetHttpInfo* info = nullptr;
-  if (FAILED(static_cast<IBinding*>(binding.Get())->QueryInterface(IID_IWinInetHttpInfo,
-                                                                   reinterpret_cast<void**>(&info))) ||
-      !info) {
-    return 0;
+Internet OpenDownload(const Internet& session, const char* url, const char* headers, unsigned long timeoutMs) {
+  wchar_t wideUrl[kMaxUrlLength] = {};
+  wchar_t wideHeaders[512] = {};
+  if (!::MultiByteToWideChar(CP_ACP, 0, url, -1, wideUrl, kMaxUrlLength) ||
+      (headers && !::MultiByteToWideChar(CP_ACP, 0, headers, -1, wideHeaders, sizeof wideHeaders / sizeof wideHeaders[0]))) {
+    ::SetLastError(ERROR_INTERNET_INVALID_URL);
+    return Internet();
   }
-  wchar_t wide[2048] = {};
+  return OpenUrlReload(session, wideUrl, timeoutMs, headers ? wideHeaders : nullptr);
+}
+
+int QueryHeader(const Internet& request, Header which, char* text, unsigned long capacity) {
+  static const DWORD kQueries[] = {HTTP_QUERY_ETAG, HTTP_QUERY_LAST_MODIFIED, HTTP_QUERY_CONTENT_RANGE};
+  wchar_t wide[512] = {};
   DWORD size = sizeof wide - sizeof wide[0];
-  HRESULT result = info->QueryOption(INTERNET_OPTION_URL, wide, &size);
-  info->Release();
+  if (!::HttpQueryInfoW(request.Get(), kQueries[which], wide, &size, /*lpdwIndex=*/nullptr)) return 0;
   int lossy = 0;
-  return result == S_OK && NarrowToAnsi(wide, url, capacity, &lossy);
+  return NarrowToAnsi(wide, text, capacity, &lossy) && !lossy;
 }
-
-int BindingHttpStatus(const Binding& binding) {
-  IWinInetHttpInfo* info = nullptr;
-  if (FAILED(static_cast<IBinding*>(binding.Get())->QueryInterface(IID_IWinInetHttpInfo,
-                                                                   reinterpret_cast<void**>(&info))) ||
-      !info) {
-    return 0;
-  }
-  DWORD status = 0, size = sizeof status;
-  HRESULT result = info->QueryInfo(HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr, nullptr);
-  info->Release();
-  return result == S_OK ? static_cast<int>(status) : 0;
-}
-
-void DeleteCacheEntry(const char* url) { ::DeleteUrlCacheEntryA(url); }
 
 }  // namespace platform

@@ -130,6 +130,23 @@ int AppendToFile(const char* path, const char* data, unsigned long size) {
   return ok && written == size;
 }
 
+File OpenForWriting(const char* path, int append) {
+  HANDLE file = ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return File();
+  LARGE_INTEGER none = {};
+  if (append && !::SetFilePointerEx(file, none, nullptr, FILE_END)) {
+    ::CloseHandle(file);
+    return File();
+  }
+  return File(file);
+}
+
+int WriteToFile(const File& file, const void* data, unsigned long size) {
+  DWORD written = 0;
+  return ::WriteFile(file.Get(), data, size, &written, nullptr) && written == size;
+}
+
 long long OpenFileSize(const File& file) {
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(file.Get(), &size)) return -1;

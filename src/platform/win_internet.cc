@@ -1,4 +1,4 @@
-// WinINet: the manifest request and the parsing of addresses.
+// WinINet: the requests and the parsing of addresses.
 #include "platform/win_internal.h"
 
 #include <wininet.h>
@@ -44,9 +44,9 @@ Internet OpenSession(const wchar_t* agent, int viaProxy) {
 // InternetOpenUrlW drops a session's send and receive timeouts, and a server
 // that never answers would hold the run for ever. The connection handle is a
 // child of the session and closes with it.
-Internet OpenUrlReload(const Internet& session, const wchar_t* url, unsigned long timeoutMs) {
+Internet OpenUrlReload(const Internet& session, const wchar_t* url, unsigned long timeoutMs, const wchar_t* headers) {
   wchar_t host[256] = {};
-  wchar_t path[2048] = {};
+  wchar_t path[kMaxUrlLength] = {};
   URL_COMPONENTSW parts = {};
   parts.dwStructSize = sizeof parts;
   parts.lpszHostName = host;
@@ -70,7 +70,9 @@ Internet OpenUrlReload(const Internet& session, const wchar_t* url, unsigned lon
     const DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                              INTERNET_OPTION_RECEIVE_TIMEOUT};
     for (DWORD option : options) ::InternetSetOptionW(request, option, &timeout, sizeof timeout);
-    if (::HttpSendRequestW(request, /*lpszHeaders=*/nullptr, 0, /*lpOptional=*/nullptr, 0)) return Internet(request);
+    if (::HttpSendRequestW(request, headers, headers ? static_cast<DWORD>(-1) : 0, /*lpOptional=*/nullptr, 0)) {
+      return Internet(request);
+    }
   }
   DWORD error = ::GetLastError();  // the clean-up must not hide why it failed
   if (request) ::InternetCloseHandle(request);
@@ -109,7 +111,7 @@ void CloseInternetHandle(void* raw) { ::InternetCloseHandle(raw); }
 
 // The wide call, as for the proxy settings: no import of its own.
 int QueryRequestUrl(const Internet& request, char* url, unsigned long capacity) {
-  wchar_t wide[2048] = {};
+  wchar_t wide[kMaxUrlLength] = {};
   DWORD size = sizeof wide - sizeof wide[0];
   int lossy = 0;
   return ::InternetQueryOptionW(request.Get(), INTERNET_OPTION_URL, wide, &size) && NarrowToAnsi(wide, url, capacity, &lossy);

@@ -23,12 +23,13 @@ void Upgrade() {
   // A failed download hands nothing over: closing the host for an installer
   // that never arrived would leave the user without the application.
   char failure[16] = "";
-  platform::File installer = DownloadInstaller(failure, sizeof failure);
+  platform::File installer = ObtainInstaller(failure, sizeof failure);
   if (!installer) {
     ReportOutcome("failed", failure);
     return;
   }
   const char* refused = nullptr;
+  int startFailed = 0;
   if (gRunState.cancelled) {
     Log("installer: cancelled, nothing started");
   } else if (!InstallerIsTrusted(installer, gWorkPaths.installerPath)) {
@@ -40,8 +41,13 @@ void Upgrade() {
     NoteInstallerStart(gManifest.version);
     unsigned error = HandOverToInstaller();
     if (error) NoteStartFailed(error);  // after Orvessa was started again
+    startFailed = error != 0;
   }
   installer.Reset();  // only now: the file stays as checked until it was started
+  if (startFailed) {
+    KeepTrustedInstaller();
+    RememberFailedStart(gManifest.version);
+  }
   if (refused) {
     platform::RemoveFile(gWorkPaths.installerPath);
     ReportOutcome("failed", refused);

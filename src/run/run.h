@@ -9,3 +9,6 @@ int RunUpdate(platform::Instance instance);
 // Fetches the manifest and decides on it: the content fields and the offer
 // go to gManifest when the manifest is believed. 1 when an upgrade is offered.
 int CheckForUpdate();
+
+// The installer of `version` did not start: it is not offered again for a while.
+void RememberFailedStart(const char* version);

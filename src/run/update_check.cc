@@ -3,18 +3,61 @@
 // writes the decision asks for.
 #include "run/run.h"
 
+#include <string.h>
+
 #include "manifest/manifest.h"
 #include "offer/offer.h"
 #include "outside/outside.h"
 #include "platform/platform.h"
 #include "run/reports.h"
 #include "run/stored.h"
+#include "shared/clock.h"
 #include "shared/log.h"
 #include "shared/text.h"
 #include "shared/work_paths.h"
 #include "trust/trust.h"
 
+// How long a version whose installer did not start is not offered again
+// (CMake: UPDATER_START_BACKOFF_MS).
+#ifndef UPDATER_START_BACKOFF_MS
+#define UPDATER_START_BACKOFF_MS 3600000
+#endif
+const unsigned long kStartBackoffMs = UPDATER_START_BACKOFF_MS;
+
 namespace {
+
+// "YYYY-MM-DDTHH:MM:SSZ" as UTC seconds; 0 when the text has another form.
+int ParseUtcStamp(const char* text, long long* seconds) {
+  static const char kForm[] = "dddd-dd-ddTdd:dd:ddZ";
+  int n[6] = {};
+  int field = 0;
+  for (int i = 0; kForm[i]; ++i) {
+    if (kForm[i] != 'd') {
+      if (text[i] != kForm[i]) return 0;
+      ++field;
+    } else if (text[i] < '0' || text[i] > '9') {
+      return 0;
+    } else {
+      n[field] = n[field] * 10 + (text[i] - '0');
+    }
+  }
+  if (text[sizeof kForm - 1]) return 0;
+  *seconds = UtcSeconds(platform::LocalTime{n[0], n[1], n[2], n[3], n[4], n[5]});
+  return 1;
+}
+
+// The version whose installer did not start lately, and how long ago.
+void ReadFailedStart(ClientFacts* client) {
+  platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
+  char text[96] = {};
+  if (key) ReadStoredText(key, outside::kRegStartFailedText, text, sizeof text);
+  char* bar = strrchr(text, '|');
+  long long when = 0;
+  if (!bar || !ParseUtcStamp(bar + 1, &when)) return;
+  *bar = '\0';
+  FormatBounded(client->startFailedVersion, sizeof client->startFailedVersion, "%s", text);
+  client->startFailedAgo = NowUtcSeconds() - when;
+}
 
 // The client's seed, made once with the system's random generator and never
 // changed. 0 when there is none to be had (it cannot be made or read back).
@@ -98,11 +141,12 @@ int CheckForUpdate() {
   if (!FetchManifest(&fetched)) return 0;
   UpdateManifest manifest = ReadManifest(fetched.body.Get());
   manifest.signatureTrusted = fetched.signatureTrusted;
-  const BuildPolicy policy = {gSignedManifest, gHttpsOnly, outside::kProductName};
+  const BuildPolicy policy = {gSignedManifest, gHttpsOnly, outside::kProductName, kStartBackoffMs};
   ClientFacts client = {};
   ReadInstalled(&client);
   if (policy.signedReleases) ReadFeedFacts(&client);
   ReadReportOptOut(&client);
+  ReadFailedStart(&client);
   UpdateDecision decision = DecideUpdate(manifest, client, policy);
   PrepareReports(decision, manifest, client);
   if (!decision.feed.yes) {
@@ -123,8 +167,19 @@ int CheckForUpdate() {
   if (decision.offer.yes) {
     Log("decision: offered, %s", decision.forced ? "forced" : "optional");
   } else {
-    Log("decision: not offered: %s", decision.offer.reason);
+    Log("decision: not offered: %s (%s)", decision.offer.reason, decision.offer.rule ? decision.offer.rule : "");
   }
   gManifest = decision.manifest;  // the fields the rest of the run uses
   return decision.offer.yes;
+}
+
+void RememberFailedStart(const char* version) {
+  platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
+  platform::LocalTime t = platform::CurrentUtcTime();
+  char text[96];
+  FormatBounded(text, sizeof text, "%s|%04d-%02d-%02dT%02d:%02d:%02dZ", version, t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  long status = key ? platform::SetStringValue(key, outside::kRegStartFailedText, text) : -1;
+  Log("hand-over: %s is not offered again for %lu ms%s", version, kStartBackoffMs,
+      status == 0 ? "" : ", but that could not be stored");
 }

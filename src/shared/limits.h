@@ -14,6 +14,9 @@
 // abandoned; one that receives nothing at all is the special case.
 #define UPDATER_STALL_LIMIT_MS 60000
 #define UPDATER_RATE_FLOOR_BYTES 1024
+// The first pause before the rest of a download is asked for again, when the
+// last request gained nothing; each next pause doubles.
+#define UPDATER_RESUME_PAUSE_MS 1000
 // Room a download of announced length must leave free on the work folder's volume.
 #define UPDATER_DISK_RESERVE_BYTES 16777216
 // After an abort the download call must return within this, or the process ends.

@@ -46,3 +46,16 @@ void FormatBoundedV(char* out, size_t capacity, const char* format, va_list argu
   FormatText(out, capacity, format, arguments);
   out[capacity - 1] = '\0';  // msvcrt leaves a cut text unterminated
 }
+
+long long ParseContentLength(const wchar_t* text, unsigned long cap) {
+  while (*text == L' ' || *text == L'\t') ++text;
+  if (!(*text >= L'0' && *text <= L'9') && *text != L'-' && *text != L'+' && *text != L'.') return kLengthUnknown;
+  unsigned long long value = 0;  // wide enough for cap * 10 + 9
+  const wchar_t* digits = text;
+  for (; *text >= L'0' && *text <= L'9'; ++text) {
+    value = value * 10 + static_cast<unsigned>(*text - L'0');
+    if (value > cap) return kLengthRefused;
+  }
+  while (*text == L' ' || *text == L'\t') ++text;
+  return text == digits || *text ? kLengthRefused : static_cast<long long>(value);
+}

@@ -14,3 +14,10 @@ int JoinText(char* out, size_t capacity, const char* first, const char* second);
 // printf into `out`, always terminated; a text that does not fit is cut.
 void FormatBounded(char* out, size_t capacity, const char* format, ...);
 void FormatBoundedV(char* out, size_t capacity, const char* format, va_list arguments);
+
+// A Content-Length is decimal digits. Text that is no number at all is
+// unknown (kLengthUnknown: the body is read to its end); a number of any other
+// form (a sign, a fraction, an exponent) or one over `cap` is kLengthRefused.
+const long long kLengthUnknown = -1;
+const long long kLengthRefused = -2;
+long long ParseContentLength(const wchar_t* text, unsigned long cap);

@@ -15,7 +15,7 @@ int UseWorkDir(const char* parent, const char* name) {
   char candidate[platform::kMaxPath];
   if (!JoinText(candidate, sizeof candidate, parent, name)) return 0;
   char longest[platform::kMaxPath];
-  if (!JoinText(longest, sizeof longest, candidate, outside::kContentPartName)) return 0;
+  if (!JoinText(longest, sizeof longest, candidate, outside::kLongestKeptName)) return 0;
   memcpy(gWorkPaths.workDir, candidate, sizeof candidate);
   return 1;
 }

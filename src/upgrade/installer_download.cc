@@ -1,9 +1,12 @@
-#include "manifest/manifest.h"
-#include "shared/run_state.h"
-#include "shared/work_paths.h"
 #include "download/download.h"
-#include "upgrade/upgrade.h"
+#include "manifest/manifest.h"
+#include "outside/outside.h"
+#include "shared/clock.h"
+#include "shared/log.h"
+#include "shared/run_state.h"
 #include "shared/text.h"
+#include "shared/work_paths.h"
+#include "upgrade/upgrade.h"
 
 namespace {
 
@@ -24,9 +27,42 @@ class ProgressBar : public ProgressSink {
   }
 };
 
+ResumeKey OfferKey() { return ResumeKey{gManifest.installerUrl, gManifest.version, gManifest.installerSha256}; }
+
+// A file of the work folder; 0 when its path does not fit.
+int WorkFile(char* path, const char* name) { return JoinText(path, platform::kMaxPath, gWorkPaths.workDir, name); }
+
+// The whole, trusted installer an earlier run kept when it did not start, when
+// it belongs to this offer: back in place as setup.exe, held and judged again.
+platform::File TakeKeptInstaller() {
+  char kept[platform::kMaxPath], record[platform::kMaxPath];
+  if (!WorkFile(kept, outside::kVerifiedName) || !WorkFile(record, outside::kVerifiedRecordName)) {
+    return platform::File();
+  }
+  long long size = platform::PathFileSize(kept);
+  if (size < 0) return platform::File();
+  KeptRecord r;
+  const char* mismatch = !ReadKeptRecord(record, &r)                               ? "no record"
+                         : static_cast<unsigned long>(size) != r.total        ? "not the size it had"
+                                                                                   : RecordMismatch(r, OfferKey(), NowUtcSeconds());
+  if (mismatch || !platform::MoveReplacing(kept, gWorkPaths.installerPath)) {
+    Log("installer: the one kept from a failed start is dropped: %s", mismatch ? mismatch : "it cannot be moved back");
+    platform::RemoveFile(kept);
+    platform::RemoveFile(record);
+    return platform::File();
+  }
+  platform::RemoveFile(record);
+  Log("installer: the one kept from a failed start is used again, no download");
+  DownLoadDelegate delegate(nullptr, kMaxInstallerBytes, nullptr);
+  delegate.total = r.total;
+  return HoldIfRecognized(gWorkPaths.installerPath, gWorkPaths.installerPath, &delegate, kExecutableSignature);
+}
+
 }  // namespace
 
-platform::File DownloadInstaller(char* failure, size_t capacity) {
+platform::File ObtainInstaller(char* failure, size_t capacity) {
+  platform::File kept = TakeKeptInstaller();
+  if (kept) return kept;
   ShowProgressWindow();
   ProgressBar bar;
   DownLoadDelegate delegate(&bar, kMaxInstallerBytes, gWorkPaths.workDir);
@@ -34,11 +70,33 @@ platform::File DownloadInstaller(char* failure, size_t capacity) {
     platform::SetItemText(platform::DialogItem(gRunState.progressWindow, kStatusLineId), L"正在下载安装程序...");
     platform::Repaint(gRunState.progressWindow);
   }
+  char part[platform::kMaxPath], record[platform::kMaxPath];
+  const ResumeKey key = OfferKey();
   // A cancel destroys the window but the transfer runs to its end.
-  platform::File installer =
-      DownloadWhole(gManifest.installerUrl, gWorkPaths.installerPath, &delegate, kExecutableSignature);
+  int whole = WorkFile(part, outside::kInstallerPartName) && WorkFile(record, outside::kInstallerPartRecordName) &&
+              DownloadToPath(gManifest.installerUrl, part, &delegate, &key, record);
   if (gRunState.progressWindow) platform::DestroyWindowNow(gRunState.progressWindow);
   gRunState.progressWindow = nullptr;
+  platform::File installer;
+  if (whole) {
+    platform::RemoveFile(record);
+    if (platform::MoveReplacing(part, gWorkPaths.installerPath)) {
+      installer = HoldIfRecognized(gManifest.installerUrl, gWorkPaths.installerPath, &delegate, kExecutableSignature);
+    } else {
+      Log("installer: setup.exe cannot be replaced, error %u", platform::LastError());
+      platform::RemoveFile(part);
+      FormatBounded(delegate.failure, sizeof delegate.failure, "cut");
+    }
+  }
   FormatBounded(failure, capacity, "%s", delegate.failure);
   return installer;
+}
+
+void KeepTrustedInstaller() {
+  char kept[platform::kMaxPath], record[platform::kMaxPath];
+  long long size = platform::PathFileSize(gWorkPaths.installerPath);
+  int done = size > 0 && WorkFile(kept, outside::kVerifiedName) && WorkFile(record, outside::kVerifiedRecordName) &&
+             platform::MoveReplacing(gWorkPaths.installerPath, kept) &&
+             WriteKeptRecord(record, RecordFor(OfferKey(), "", static_cast<unsigned long>(size)));
+  Log("installer: %s", done ? "kept for the next offer of this version" : "could not be kept");
 }

@@ -35,6 +35,11 @@ unsigned HandOverToInstaller();
 void ShowProgressWindow();
 intptr_t ProgressDialogProc(platform::Window window, unsigned message, uintptr_t wParam, intptr_t lParam);
 
-// Downloads the installer under the progress window; a whole executable
-// held open, or null with why in `failure` (a report's token).
-platform::File DownloadInstaller(char* failure, size_t capacity);
+// The installer as setup.exe, held open: the trusted one an earlier run kept
+// when it did not start, when it belongs to this offer; otherwise downloaded
+// under the progress window, resumed from bytes an earlier run kept. Null
+// with why in `failure` (a report's token).
+platform::File ObtainInstaller(char* failure, size_t capacity);
+// After a failed start: the whole, trusted setup.exe is kept for the next
+// offer of the same version.
+void KeepTrustedInstaller();

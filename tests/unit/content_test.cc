@@ -100,7 +100,7 @@ TEST_F(ContentTest, DownloadsBesideThenReplacesThenRecords) {
   RefreshContentIfNeeded();
   EXPECT_EQ(kNewSwf, fake.files[kContent]);
   EXPECT_EQ(0u, fake.files.count(kPart));
-  int download = fake.IndexOf(std::string("Download ") + kSwfUrl + " -> " + kPart);
+  int download = fake.IndexOf(std::string("OpenForWriting ") + kPart);
   int replace = fake.IndexOf("MoveReplacing");
   int record = fake.IndexOf("SetDword swfUpdate=1");
   ASSERT_GE(download, 0);
@@ -120,56 +120,56 @@ TEST_F(ContentTest, FailedDownloadKeepsOldContentAndWritesNoRecord) {
       {"unreachable", [](FakePlatform&) {}},
       {"error page saved as the file",
        [](FakePlatform& f) { f.ServeDownload(kSwfUrl, "<html>404 Not Found</html>"); }},
-      {"call fails after writing part",
+      {"answers 404",
        [](FakePlatform& f) {
          f.ServeDownload(kSwfUrl, kNewSwf);
-         f.downloads[kSwfUrl].result = static_cast<long>(0x800C0007L);
+         f.downloads[kSwfUrl].status = 404;
        }},
       {"cut short of the announced size",
        [](FakePlatform& f) {
          f.ServeDownload(kSwfUrl, kNewSwf);
-         f.downloads[kSwfUrl].progress = {{4, 100}};
+         f.downloads[kSwfUrl].cuts = {4};
        }},
       {"empty file", [](FakePlatform& f) { f.ServeDownload(kSwfUrl, ""); }},
       {"redirected off the web",
        [](FakePlatform& f) {
          f.ServeDownload(kSwfUrl, kNewSwf);
-         f.downloads[kSwfUrl].redirect = "file:///C:/Users/secret.swf";
+         f.downloads[kSwfUrl].redirectedTo = "file:///C:/Users/secret.swf";
        }},
       {"redirected to plain http in an https-only build",
        [](FakePlatform& f) {
          gHttpsOnly = 1;
          f.ServeDownload(kSwfUrl, kNewSwf);
-         f.downloads[kSwfUrl].redirect = "http://h/mnMain.swf";
+         f.downloads[kSwfUrl].redirectedTo = "http://h/mnMain.swf";
        }},
-      {"followed to plain http unreported, in an https-only build",
+      {"an address that cannot be read, in an https-only build",
        [](FakePlatform& f) {
          gHttpsOnly = 1;
          f.ServeDownload(kSwfUrl, kNewSwf);
-         f.downloads[kSwfUrl].silentRedirect = "http://h/mnMain.swf";
+         f.downloads[kSwfUrl].redirectedTo = "!";
        }},
       {"stalled",
        [](FakePlatform& f) {
-         f.ServeDownload(kSwfUrl, kNewSwf);
-         f.downloads[kSwfUrl].stallMs = 600000;
+         f.ServeDownload(kSwfUrl, kNewSwf + std::string(20000, '\0'));
+         f.downloads[kSwfUrl].piece = 1000;
+         f.downloads[kSwfUrl].stallMs = kStallLimitMs;
        }},
-      {"trickles after the first 10 KiB",
+      {"trickles",
        [](FakePlatform& f) {
          f.ServeDownload(kSwfUrl, kNewSwf + std::string(20000, '\0'));
-         f.downloads[kSwfUrl].progress = {{0, 0}, {10240, 0}, {10340, 0}, {10440, 0}, {10540, 0}, {10640, 0}};
-         f.downloads[kSwfUrl].msPerStep = 20000;
+         f.downloads[kSwfUrl].piece = 100;
+         f.downloads[kSwfUrl].msPerRead = 20000;
        }},
-      {"endless body past the ceiling",
+      {"no length, past the ceiling",
        [](FakePlatform& f) {
-         f.ServeDownload(kSwfUrl, kNewSwf);
-         f.downloads[kSwfUrl].progress = {{65536, 0}, {kMaxContentBytes + 1, 0}, {kMaxContentBytes + 65536, 0}};
+         f.ServeDownload(kSwfUrl, kNewSwf + std::string(kMaxContentBytes, '\0'));
+         f.downloads[kSwfUrl].haveLength = false;
        }},
-      {"endless body the platform reports nothing of",
+      {"no length, the volume fills",
        [](FakePlatform& f) {
-         f.ServeDownload(kSwfUrl, kNewSwf);
-         f.downloads[kSwfUrl].progress = {{0, 0}, {0, 0}, {0, 0}};
-         f.downloads[kSwfUrl].msPerStep = kWatchIntervalMs;
-         f.duringDownload = [&f](const std::string&) { f.freeBytes -= 3ll * kMaxContentBytes; };
+         f.ServeDownload(kSwfUrl, kNewSwf + std::string(3 << 20, '\0'));
+         f.downloads[kSwfUrl].haveLength = false;
+         f.duringDownload = [&f](const std::string&) { f.freeBytes = 1024; };
        }},
       {"no room on the volume",
        [](FakePlatform& f) {

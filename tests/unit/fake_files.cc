@@ -134,6 +134,22 @@ int AppendToFile(const char* path, const char* data, unsigned long size) {
   return 1;
 }
 
+File OpenForWriting(const char* path, int append) {
+  Record(std::string(append ? "OpenForAppending " : "OpenForWriting ") + path);
+  if (gFake->locked.count(path) || gFake->failWrites) return File();
+  if (!append || !gFake->files.count(path)) gFake->files[path] = "";
+  void* file = fake::NewHandle();
+  gFake->openFiles[file] = path;
+  return File(file);
+}
+
+int WriteToFile(const File& file, const void* data, unsigned long size) {
+  auto open = gFake->openFiles.find(file.Get());
+  if (open == gFake->openFiles.end()) return 0;
+  gFake->files[open->second].append(static_cast<const char*>(data), size);
+  return 1;
+}
+
 long long OpenFileSize(const File& file) {
   auto open = gFake->openFiles.find(file.Get());
   if (open == gFake->openFiles.end() || !gFake->files.count(open->second)) return -1;

@@ -18,6 +18,14 @@ void Record(const std::string& call);  // safe from any thread
 // A fresh handle value for a file or folder.
 void* NewHandle();
 
+// The download under way (fake_download.cc), for the WinINet calls it shares
+// with the manifest's requests.
+bool IsDownloadRequest(void* handle);
+int DownloadStatus();
+int DownloadLength(wchar_t* text, unsigned long byteCapacity);
+int DownloadUrl(char* url, unsigned long capacity);
+long DownloadRead(void* buffer, unsigned long size);  // -1: the read fails
+
 }  // namespace fake
 
 using fake::kDialog;

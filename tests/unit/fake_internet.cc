@@ -18,7 +18,7 @@ Internet OpenSession(const wchar_t* agent, int viaProxy) {
   return Internet(gFake->sessionOpens ? reinterpret_cast<void*>(0x10) : nullptr);
 }
 
-Internet OpenUrlReload(const Internet&, const wchar_t* url, unsigned long timeoutMs) {
+Internet OpenUrlReload(const Internet&, const wchar_t* url, unsigned long timeoutMs, const wchar_t*) {
   Record("OpenUrl");
   if (std::wstring(url).find(L".p7s") != std::wstring::npos) {  // the signature answers on its own
     Record("OpenUrl signature");
@@ -52,7 +52,8 @@ Internet OpenUrlReload(const Internet&, const wchar_t* url, unsigned long timeou
   return Internet(opens ? reinterpret_cast<void*>(0x20) : nullptr);
 }
 
-int QueryContentLength(const Internet&, wchar_t* text, unsigned long byteCapacity) {
+int QueryContentLength(const Internet& request, wchar_t* text, unsigned long byteCapacity) {
+  if (fake::IsDownloadRequest(request.Get())) return fake::DownloadLength(text, byteCapacity);
   Record("QueryContentLength");
   if (!gFake->haveLength) return 0;
   size_t room = byteCapacity / sizeof(wchar_t);
@@ -61,14 +62,25 @@ int QueryContentLength(const Internet&, wchar_t* text, unsigned long byteCapacit
   return 1;
 }
 
-int AvailableInternet(const Internet&, unsigned long* available) {
+int AvailableInternet(const Internet& request, unsigned long* available) {
+  if (fake::IsDownloadRequest(request.Get())) {
+    *available = 65536;  // the read says how much came
+    return 1;
+  }
   *available = gFake->pieces.empty() ? 0 : static_cast<unsigned long>(gFake->pieces.front().size());
   return 1;
 }
 
-int QueryStatusCode(const Internet&) { return 200; }
+int QueryStatusCode(const Internet& request) {
+  return fake::IsDownloadRequest(request.Get()) ? fake::DownloadStatus() : 200;
+}
 
-int ReadInternet(const Internet&, void* buffer, unsigned long size, unsigned long* read) {
+int ReadInternet(const Internet& request, void* buffer, unsigned long size, unsigned long* read) {
+  if (fake::IsDownloadRequest(request.Get())) {
+    long count = fake::DownloadRead(buffer, size);
+    *read = count > 0 ? static_cast<unsigned long>(count) : 0;
+    return count >= 0;
+  }
   Record("ReadInternet");
   gFake->tick += gFake->msPerRead;
   int index = gFake->reads++;
@@ -85,7 +97,8 @@ int ReadInternet(const Internet&, void* buffer, unsigned long size, unsigned lon
   return 1;
 }
 
-int QueryRequestUrl(const Internet&, char* url, unsigned long capacity) {
+int QueryRequestUrl(const Internet& request, char* url, unsigned long capacity) {
+  if (fake::IsDownloadRequest(request.Get())) return fake::DownloadUrl(url, capacity);
   std::string at = gFake->redirectedTo.empty() ? Narrow(gFake->url.c_str()) : gFake->redirectedTo;
   snprintf(url, capacity, "%s", at.c_str());
   return 1;
@@ -95,7 +108,9 @@ void CloseInternetHandle(void* handle) {
   if (!gFake) return;
   Record(handle == reinterpret_cast<void*>(0x10) ? "CloseSession"
          : handle == reinterpret_cast<void*>(0x21) ? "CloseSignatureRequest"
-         : handle == reinterpret_cast<void*>(0x22) ? "CloseReportRequest" : "CloseRequest");
+         : handle == reinterpret_cast<void*>(0x22) ? "CloseReportRequest"
+         : handle == reinterpret_cast<void*>(0x30) ? "CloseDownloadSession"
+         : handle == reinterpret_cast<void*>(0x31) ? "CloseDownload" : "CloseRequest");
 }
 
 }  // namespace platform

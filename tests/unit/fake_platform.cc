@@ -76,7 +76,6 @@ FakePlatform& FakePlatform::ServeManifest(const std::string& body) {
 FakePlatform& FakePlatform::ServeDownload(const std::string& address, const std::string& bytes) {
   FakeDownload download;
   download.bytes = bytes;
-  download.progress = {{0, 0}, {static_cast<unsigned long>(bytes.size()), static_cast<unsigned long>(bytes.size())}};
   downloads[address] = download;
   return *this;
 }

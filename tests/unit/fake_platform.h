@@ -16,16 +16,23 @@ struct FakeRegValue {
   std::string data;
 };
 
+// A file the fake's download server holds, and how it answers.
 struct FakeDownload {
-  long result = 0;  // what the download call answers
   std::string bytes;
-  bool writesFile = true;
-  std::vector<std::pair<unsigned long, unsigned long>> progress;  // (progress, max)
-  unsigned long stallMs = 0;  // silence after the first report, before the rest
-  unsigned long msPerStep = 0;  // time before each report, with a look of the watchdog
-  std::string redirect;       // reported as a redirect before any data
-  std::string silentRedirect;  // followed unreported: only the binding says where the data comes from
-  int httpStatus = 200;        // what the binding says the server answered
+  int status = 200;           // of an answer for the whole file
+  std::string etag, lastModified;
+  bool haveLength = true;     // Content-Length sent
+  std::vector<size_t> cuts;   // the n-th answer's body ends after this many bytes (one a request, in order)
+  bool ignoresRanges = false;
+  std::string replacement;    // what the file is from the second request on (empty: unchanged)
+  std::string contentRange;   // sent instead of the true one
+  int rangeStatus = 206;      // of an answer to a request for the rest
+  std::string redirectedTo;   // where the answer comes from; "!" cannot be read
+  unsigned error = 0;         // the request fails with this error
+  unsigned long stallMs = 0;  // after the first piece the server is silent this long, and the read fails
+  unsigned long msPerRead = 0;  // time each read takes
+  size_t piece = 65536;         // the most one read delivers
+  std::vector<std::string> headers;  // the extra headers of each request
 };
 
 struct FakeBox {
@@ -103,11 +110,10 @@ class FakePlatform {
   std::vector<std::string> reports;  // the queries of the outcome reports sent
   bool reportAnswers = true;         // the report path answers (or nothing is reached)
 
-  // urlmon.
+  // Downloads (WinINet).
   std::map<std::string, FakeDownload> downloads;
-  std::function<void(const std::string& url)> duringDownload;  // after the first notification
-  std::string bindingUrl;  // where the transfer under way gets its data, when the binding is asked
-  int bindingStatus = 0;   // the transfer's HTTP status, when the binding is asked
+  std::function<void(const std::string& url)> duringDownload;  // after the first read
+  bool failWrites = false;  // files cannot be opened for writing
 
   // Trust.
   std::string signature;  // the manifest's .p7s; the fake's form: "SIG:" + the bytes it covers

@@ -65,7 +65,7 @@ TEST_F(ReportTest, WhichRunsReport) {
       {"an installer that did not arrive", "<report>1</report>",
        [](FakePlatform& f) {
          f.ServeDownload("http://h/setup.exe", "<html>404</html>");
-         f.downloads["http://h/setup.exe"].httpStatus = 404;
+         f.downloads["http://h/setup.exe"].status = 404;
        }, {"e=failed&from=1.1.0.12181&to=1.1.0.12182&code=http-404"}, nullptr},
       {"started before, now installed: updated", "<report>1</report>",
        [&](FakePlatform& f) {

@@ -100,7 +100,7 @@ TEST_F(UpgradeTest, ProgressWindowShownWithCancelDisabled) {
 TEST_F(UpgradeTest, ProgressWindowThatCannotBeCreated) {
   fake.dialogCreates = false;
   fake.ServeDownload(kSetupUrl, kExe);
-  EXPECT_TRUE(DownloadInstaller(failure, sizeof failure));
+  EXPECT_TRUE(ObtainInstaller(failure, sizeof failure));
   EXPECT_FALSE(fake.Called("PlaceTopMost"));
   EXPECT_FALSE(fake.Called("DestroyWindow"));
 }
@@ -112,20 +112,16 @@ struct ProgressCase {
 TEST_F(UpgradeTest, ProgressDrivesTheBar) {
   const std::string large = kExe + std::string(3000000 - kExe.size(), 'x');
   fake.ServeDownload(kSetupUrl, large);
-  fake.downloads[kSetupUrl].progress = {{0, 0}, {1000, 3000000}, {3000000, 3000000}};
-  EXPECT_TRUE(DownloadInstaller(failure, sizeof failure));
+  EXPECT_TRUE(ObtainInstaller(failure, sizeof failure));
   EXPECT_EQ(3000000ul, fake.barMax);
   EXPECT_EQ(3000000ul, fake.barPos);
-  EXPECT_EQ(4, fake.barRepaints);  // the start of the data too
 
   // After a cancel the bar is gone and nothing changes.
   NextCase();
   fake.ServeDownload(kSetupUrl, large);
-  fake.downloads[kSetupUrl].progress = {{1000, 3000000}, {3000000, 3000000}};
   fake.duringDownload = [](const std::string&) { gFake->handler(gFake->dialog, platform::kWmCommand, 2, 0); };
-  DownloadInstaller(failure, sizeof failure);
-  EXPECT_EQ(1000ul, fake.barPos);
-  EXPECT_EQ(2, fake.barRepaints);
+  ObtainInstaller(failure, sizeof failure);
+  EXPECT_EQ(0ul, fake.barPos);  // where it stood when the window went
 }
 
 struct DownloadCase {
@@ -140,100 +136,97 @@ TEST_F(UpgradeTest, InstallerMustArriveWholeAndRunnable) {
       {"whole executable", [](FakePlatform& f) { f.ServeDownload(kSetupUrl, kExe); }, 1, ""},
       {"no size announced", [](FakePlatform& f) {
          f.ServeDownload(kSetupUrl, kExe);
-         f.downloads[kSetupUrl].progress = {{0, 0}};
+         f.downloads[kSetupUrl].haveLength = false;
        }, 1, ""},
       {"unreachable", [](FakePlatform&) {}, 0, "cut"},
-      {"404 page saved with success", [](FakePlatform& f) {
+      {"404", [](FakePlatform& f) {
          f.ServeDownload(kSetupUrl, "<html>404</html>");
-         f.downloads[kSetupUrl].httpStatus = 404;
+         f.downloads[kSetupUrl].status = 404;
        }, 0, "http-404"},
-      {"cut short", [](FakePlatform& f) {
-         f.ServeDownload(kSetupUrl, kExe);
-         f.downloads[kSetupUrl].progress = {{0, 3000000}, {kExe.size(), 3000000}};
-       }, 0, "cut"},
-      {"failure code with a file", [](FakePlatform& f) {
-         f.ServeDownload(kSetupUrl, kExe);
-         f.downloads[kSetupUrl].result = static_cast<long>(0x800C0008L);
+      {"cut short, no validator", [](FakePlatform& f) {
+         f.ServeDownload(kSetupUrl, kExe + "0123456789");
+         f.downloads[kSetupUrl].cuts = {5};
        }, 0, "cut"},
       {"one byte", [](FakePlatform& f) { f.ServeDownload(kSetupUrl, "M"); }, 0, "http-200"},
       {"stalled past the limit", [](FakePlatform& f) {
-         f.ServeDownload(kSetupUrl, kExe);
+         f.ServeDownload(kSetupUrl, kExe + "0123456789");
+         f.downloads[kSetupUrl].piece = 4;
          f.downloads[kSetupUrl].stallMs = kStallLimitMs;
-       }, 0, "stalled"},
+       }, 0, "too-slow"},
       {"quiet, but not for long enough", [](FakePlatform& f) {
-         f.ServeDownload(kSetupUrl, kExe);
+         f.ServeDownload(kSetupUrl, kExe + "0123456789");
+         f.downloads[kSetupUrl].piece = 4;
          f.downloads[kSetupUrl].stallMs = kStallLimitMs - 1;
        }, 1, ""},
+      {"https-only: where the data comes from cannot be read", [](FakePlatform& f) {
+         gHttpsOnly = 1;
+         f.ServeDownload(kSetupUrl, kExe);
+         f.downloads[kSetupUrl].redirectedTo = "!";
+       }, 0, "redirect"},
+      {"setup.exe cannot be replaced", [](FakePlatform& f) {
+         f.ServeDownload(kSetupUrl, kExe);
+         f.locked.insert(kInstaller);
+       }, 0, "cut"},
   };
   for (const DownloadCase& c : cases) {
     SCOPED_TRACE(c.name);
     NextCase();
     c.serve(fake);
-    EXPECT_EQ(c.arrived == 1, static_cast<bool>(DownloadInstaller(failure, sizeof failure)));
+    EXPECT_EQ(c.arrived == 1, static_cast<bool>(ObtainInstaller(failure, sizeof failure)));
     EXPECT_STREQ(c.failure, failure);
-    EXPECT_EQ(c.arrived == 1, fake.files.count(kInstaller) == 1);  // no partial file left
+    EXPECT_EQ(c.arrived == 1, fake.files.count(kInstaller) == 1 && !fake.locked.count(kInstaller));
+    EXPECT_EQ(0u, fake.files.count(kInstaller + std::string(".part")));  // nothing to resume: nothing kept
     EXPECT_EQ(nullptr, gRunState.progressWindow);
     EXPECT_TRUE(fake.destroyed.count(fake.dialog));
     EXPECT_EQ(L"正在下载安装程序...", fake.texts[FakeWindow(0x1000 + kStatusLineId)]);
-    // The watch ends before the binding is let go; an abandoned transfer leaves no cached copy.
-    if (fake.Called("HoldBinding")) {
-      EXPECT_LT(fake.IndexOf("JoinThread"), fake.IndexOf("ReleaseBinding"));
-    }
-    EXPECT_EQ(fake.Called("Download"), fake.Called(std::string("DeleteCacheEntry ") + kSetupUrl));
+    EXPECT_FALSE(fake.Called("StartThread") && !fake.Called("JoinThread"));  // the watch ended with the download
   }
 }
 
-TEST_F(UpgradeTest, WatchdogVerdicts) {
-  struct VerdictCase {
-    const char* name;
-    unsigned long now, lastGain;
-    int abandoned, abortable;
-    WatchVerdict verdict;
-  };
-  const VerdictCase cases[] = {
-      {"receiving", 70000, 69000, 0, 1, kKeepWaiting},
-      {"below the floor, within the limit", 70000, 70000 - kStallLimitMs + 1, 0, 1, kKeepWaiting},
-      {"below the floor for the limit", 70000, 70000 - kStallLimitMs, 0, 1, kExpire},
-      {"stalled before any report", 70000, 70000 - kStallLimitMs, 0, 0, kEndNow},
-      {"stalled across the tick wrap", 100, 0xFFFFFFFFul - kStallLimitMs + 101, 0, 1, kExpire},
-      {"a report landed after the clock was read", 70000, 70016, 0, 1, kKeepWaiting},
-      {"a first report landed after the clock was read", 70000, 70016, 0, 0, kKeepWaiting},
-      {"given up by its observer", 70000, 69990, 1, 1, kExpire},
-  };
-  for (const VerdictCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.verdict, JudgeTransfer(c.now, c.lastGain, c.abandoned, c.abortable));
-  }
+TEST_F(UpgradeTest, WatchEndsOnlyACallPastItsOwnBound) {
+  const unsigned long kBound = kStallLimitMs + kWatchGraceMs;
+  EXPECT_EQ(kKeepWaiting, JudgeTransfer(70000 + kBound, 70000, 0));
+  EXPECT_EQ(kKeepWaiting, JudgeTransfer(70000 + kBound - 1, 70000, 1));
+  EXPECT_EQ(kExpire, JudgeTransfer(70000 + kBound, 70000, 1));
+  EXPECT_EQ(kExpire, JudgeTransfer(kBound - 101, 0xFFFFFFFFul - 100, 1));  // across the tick's wrap
+  EXPECT_EQ(kKeepWaiting, JudgeTransfer(70000, 70016, 1));  // a call that began after the clock was read
 }
 
 TEST_F(UpgradeTest, DownloadsGiveUpAtTheirBounds) {
   const unsigned long kCeiling = 4 * 1024 * 1024;
   struct BoundCase {
     const char* name;
-    std::vector<std::pair<unsigned long, unsigned long>> reports;  // (progress, max)
+    size_t size;
+    bool haveLength;
     long long freeBytes;
-    Abandoned abandoned;
+    const char* failure;
   };
   const BoundCase cases[] = {
-      {"within every bound", {{0, 0}, {4096, kCeiling}, {kCeiling, kCeiling}}, 1ll << 40, kNotAbandoned},
-      {"announced above the ceiling", {{0, 0}, {0, kCeiling + 1}}, 1ll << 40, kTooBig},
-      {"no length, grows past the ceiling", {{4096, 0}, {kCeiling + 1, 0}}, 1ll << 40, kTooBig},
-      {"grows past its announced length", {{1000, 2000}, {2001, 2000}}, 1ll << 40, kPastAnnounced},
-      {"no room for length and reserve", {{0, 0}, {0, 1000000}}, 1000000 + kDiskReserveBytes - 1, kNoRoom},
-      {"just room for length and reserve", {{0, 0}, {1000000, 1000000}}, 1000000 + kDiskReserveBytes, kNotAbandoned},
-      {"room unknown", {{0, 0}, {1000000, 1000000}}, -1, kNotAbandoned},
+      {"within every bound", kCeiling, true, 1ll << 40, ""},
+      {"announced above the ceiling", kCeiling + 1, true, 1ll << 40, "too-big"},
+      {"no length, grows past the ceiling", kCeiling + 1, false, 1ll << 40, "too-big"},
+      {"no room for length and reserve", 1000000, true, 1000000 + kDiskReserveBytes - 1, "no-room"},
+      {"just room for length and reserve", 1000000, true, 1000000 + kDiskReserveBytes, ""},
+      {"room unknown", 1000000, true, -1, ""},
   };
   for (const BoundCase& c : cases) {
     SCOPED_TRACE(c.name);
     NextCase();
     fake.freeBytes = c.freeBytes;
+    fake.ServeDownload(kSetupUrl, "MZ" + std::string(c.size - 2, 'x'));
+    fake.downloads[kSetupUrl].haveLength = c.haveLength;
     DownLoadDelegate delegate(nullptr, kCeiling, "C:\\Temp\\kelvaport\\");
-    int last = 1;
-    for (auto& report : c.reports) last = delegate.OnReport(report.first, report.second, 5, nullptr);
-    EXPECT_EQ(c.abandoned, delegate.abandoned);
-    EXPECT_EQ(c.abandoned == kNotAbandoned ? 1 : 0, last);
-    EXPECT_GE(1, std::count(fake.calls.begin(), fake.calls.end(), "FreeDiskBytes C:\\Temp\\kelvaport\\"));
+    int whole = DownloadToPath(kSetupUrl, kInstaller, &delegate, nullptr, nullptr);
+    EXPECT_EQ(c.failure[0] == '\0', whole == 1);
+    EXPECT_STREQ(c.failure, delegate.failure);
+    EXPECT_EQ(whole == 1, fake.files.count(kInstaller) == 1);
   }
+  // A file on disk past the ceiling is refused, whatever the transfer counted.
+  NextCase();
+  fake.files[kInstaller] = "MZ" + std::string(kCeiling, 'x');
+  DownLoadDelegate delegate(nullptr, kCeiling, nullptr);
+  EXPECT_FALSE(HoldIfRecognized(kSetupUrl, kInstaller, &delegate, FileSignature{nullptr, 0, "a file"}));
+  EXPECT_EQ(0u, fake.files.count(kInstaller));
 }
 
 TEST_F(UpgradeTest, HandOverClosesHostWaitsForItsEndThenStarts) {

@@ -1,0 +1,179 @@
+// One request of a download, and its body written to the file.
+#include <string.h>
+
+#include "download/download.h"
+#include "download/splice.h"
+#include "shared/log.h"
+#include "shared/text.h"
+#include "trust/trust.h"
+#include "shared/watch.h"
+#include "shared/work_paths.h"
+
+namespace {
+
+// In https-only builds the answer must come from https, and an address that
+// cannot be read (or is longer than any address may be) is refused.
+int AnsweredFromTheWeb(const platform::Internet& request, DownLoadDelegate* d) {
+  d->at[0] = '\0';
+  int read = platform::QueryRequestUrl(request, d->at, sizeof d->at);
+  if (!read) {
+    if (gHttpsOnly) Log("download: where its data comes from cannot be read: refused");
+    return !gHttpsOnly;
+  }
+  const char* scheme = gHttpsOnly ? "https://" : "http://";
+  size_t length = strlen(scheme);
+  if (!gHttpsOnly && (d->at[4] == 's' || d->at[4] == 'S')) scheme = "https://", length = 8;
+  for (size_t i = 0; i < length; ++i) {
+    char c = d->at[i] >= 'A' && d->at[i] <= 'Z' ? static_cast<char>(d->at[i] + 32) : d->at[i];
+    if (c != scheme[i]) {
+      Log("download: its data comes from \"%s\", not %s", d->at, gHttpsOnly ? "https" : "the web");
+      return 0;
+    }
+  }
+  return 1;
+}
+
+// The answer's length: -1 unknown, else the bytes announced (past 4 GiB, or
+// not a length: refused as too big).
+long long AnnouncedLength(const platform::Internet& request) {
+  wchar_t text[64] = {};
+  if (!platform::QueryContentLength(request, text, sizeof text)) return -1;
+  long long length = ParseContentLength(text, 0xFFFFFFFFul);
+  return length == kLengthRefused ? 0x100000000ll : length;
+}
+
+// Takes the answer's headers: 1 to read its body into the file, else the end
+// in `end`. `appending` tells whether the body follows the bytes kept.
+int TakeAnswer(const platform::Internet& request, DownLoadDelegate* d, const ResumeKey* resume,
+               const char* recordPath, int askedRest, int* appending, TransferEnd* end) {
+  int status = platform::QueryStatusCode(request);
+  d->httpStatus = status;
+  long long length = AnnouncedLength(request);
+  *appending = 0;
+  if (askedRest) {
+    char text[128] = {};
+    ContentRange range = {};
+    int haveRange = platform::QueryHeader(request, platform::kHeaderContentRange, text, sizeof text) &&
+                    ParseContentRange(text, &range);
+    Splice splice = DecideSplice(d->kept, d->total, status, haveRange ? &range : nullptr);
+    if (splice == kSpliceAppend && length >= 0 && static_cast<unsigned long>(length) != d->total - d->kept) {
+      splice = kSpliceDiscard;  // a range that does not reach the end it names
+    }
+    Log("download: asked for the rest from byte %lu: HTTP %d%s%s, %s", d->kept, status,
+        haveRange ? ", " : "", haveRange ? text : "",
+        splice == kSpliceAppend ? "appended" : splice == kSpliceStartOver ? "the whole file again"
+        : splice == kSpliceDiscard ? "not the rest of the same file: the bytes are dropped" : "kept for later");
+    if (splice == kSpliceRetry) return *end = kEndNoAnswer, 0;
+    if (splice == kSpliceDiscard) return *end = kEndChanged, 0;
+    *appending = splice == kSpliceAppend;
+  } else if (status != 200) {
+    return *end = kEndNoAnswer, 0;
+  }
+  if (*appending) return 1;
+  // A whole file comes: what it announces, and whether it may be resumed.
+  d->kept = 0;
+  d->total = length > 0 ? static_cast<unsigned long>(length) : 0;
+  if (d->total > d->announced) d->announced = d->total;
+  if (d->total > d->ceiling) return *end = kEndTooBig, 0;
+  char etag[256] = {}, modified[128] = {};
+  platform::QueryHeader(request, platform::kHeaderETag, etag, sizeof etag);
+  platform::QueryHeader(request, platform::kHeaderLastModified, modified, sizeof modified);
+  int resumable = StrongValidator(etag, modified, d->validator, sizeof d->validator) && d->total > 0;
+  if (!resumable) d->validator[0] = '\0';
+  if (resume) {
+    if (!resumable || !WriteKeptRecord(recordPath, RecordFor(*resume, d->validator, d->total))) {
+      platform::RemoveFile(recordPath);
+      d->validator[0] = '\0';
+    }
+  }
+  if (d->total > 0 && d->folder) {  // room for it, and the reserve besides?
+    d->roomFree = platform::FreeDiskBytes(d->folder);
+    if (d->roomFree >= 0 && static_cast<unsigned long long>(d->roomFree) < static_cast<unsigned long long>(d->total) + kDiskReserveBytes) {
+      return *end = kEndNoRoom, 0;
+    }
+  }
+  return 1;
+}
+
+// Reads the body into the file until its end, a bound, or a failure.
+TransferEnd ReadInto(const platform::Internet& request, const Watch& watch, const platform::File& file,
+                     DownLoadDelegate* d) {
+  static char buffer[32768];  // one thread reads
+  unsigned long sinceRoomCheck = 0;
+  for (;;) {
+    unsigned long now = platform::TickCount();
+    if (Elapsed(now, d->started) >= kDownloadMaxMs) return kEndRunBound;
+    if (Elapsed(now, d->lastGain) >= kStallLimitMs) return d->received == 0 ? kEndStalled : kEndTooSlow;
+    unsigned long available = 0, count = 0;
+    d->callStarted = now;
+    d->inCall = 1;
+    int ok = platform::AvailableInternet(request, &available) &&
+             (available == 0 || platform::ReadInternet(request, buffer, available < sizeof buffer ? available : sizeof buffer, &count));
+    d->inCall = 0;
+    if (watch.Expired()) return Elapsed(platform::TickCount(), d->lastGain) >= kStallLimitMs ? kEndTooSlow : kEndBroke;
+    if (!ok) return Elapsed(platform::TickCount(), d->lastGain) >= kStallLimitMs ? (d->received ? kEndTooSlow : kEndStalled) : kEndBroke;
+    if (count == 0) break;  // the end of the stream
+    if (d->total && d->kept + count > d->total) return kEndPastAnnounced;
+    if (d->kept + count > d->ceiling) return kEndTooBig;
+    if (!platform::WriteToFile(file, buffer, count)) return kEndWriteFailed;
+    d->kept += count;
+    d->received += count;
+    if (d->received >= d->gained + kRateFloorBytes) {
+      d->gained = d->received;
+      d->lastGain = platform::TickCount();
+    }
+    // Of a file of unknown length, the volume tells whether there is room.
+    if (!d->total && d->folder && (sinceRoomCheck += count) >= (1u << 20)) {
+      sinceRoomCheck = 0;
+      d->roomFree = platform::FreeDiskBytes(d->folder);
+      if (d->roomFree >= 0 && static_cast<unsigned long long>(d->roomFree) < kDiskReserveBytes) return kEndNoRoom;
+    }
+    if (d->progress) d->progress->Show(static_cast<unsigned long>(d->kept), static_cast<unsigned long>(d->total));
+  }
+  return d->total && d->kept < d->total ? kEndBroke : kEndWhole;
+}
+
+}  // namespace
+
+TransferEnd TransferOnce(const platform::Internet& session, const Watch& watch, const char* url, const char* path,
+                         DownLoadDelegate* d, const ResumeKey* resume, const char* recordPath) {
+  int askedRest = d->kept > 0 && d->validator[0];
+  char headers[400] = {};
+  if (askedRest) {
+    FormatBounded(headers, sizeof headers, "Range: bytes=%lu-\r\nIf-Range: %s\r\n", d->kept,
+                  d->validator);
+  }
+  ++d->requests;
+  d->callStarted = platform::TickCount();
+  d->inCall = 1;
+  platform::Internet request = platform::OpenDownload(session, url, askedRest ? headers : nullptr, kStallLimitMs);
+  unsigned error = platform::LastError();
+  d->inCall = 0;
+  if (watch.Expired()) {
+    request.Forget();  // gone with its session
+    return kEndStalled;
+  }
+  if (!request) {
+    d->httpStatus = 0;
+    if (error == platform::kErrorHttpsToHttp) return kEndRedirected;
+    const char* meaning = platform::ErrorMeaning(error);
+    Log("download %s: no answer, error %u%s%s", url, error, meaning ? ", " : "", meaning ? meaning : "");
+    return kEndNoAnswer;
+  }
+  if (!AnsweredFromTheWeb(request, d)) return kEndRedirected;
+  int appending = 0;
+  TransferEnd end = kEndWhole;
+  if (!TakeAnswer(request, d, resume, recordPath, askedRest, &appending, &end)) {
+    if (watch.Expired()) request.Forget();
+    return end;
+  }
+  platform::File file = platform::OpenForWriting(path, appending);
+  if (!file) {
+    Log("download %s: %s cannot be written, error %u", url, path, platform::LastError());
+    return kEndWriteFailed;
+  }
+  if (d->progress) d->progress->Show(static_cast<unsigned long>(d->kept), static_cast<unsigned long>(d->total));
+  end = ReadInto(request, watch, file, d);
+  if (watch.Expired()) request.Forget();
+  return end;
+}
