@@ -12,7 +12,7 @@ namespace {
 
 // The policy of the builds the options describe: with pins, signed releases.
 BuildPolicy PolicyOf(const CheckOptions& o) {
-  return BuildPolicy{RequiresSigned(o) ? 1 : 0, o.httpsOnly ? 1 : 0, o.product.c_str()};
+  return BuildPolicy{RequiresSigned(o) ? 1 : 0, o.httpsOnly ? 1 : 0, o.product.c_str(), 0};
 }
 
 void PrintField(const char* name, const char* value, long found, size_t capacity) {

@@ -55,7 +55,7 @@ Internet OpenDownload(const Internet&, const char* url, const char* headers, uns
   }
   FakeDownload& d = found->second;
   d.headers.push_back(extra);
-  if (d.headers.size() > 1 && !d.replacement.empty()) d.bytes = d.replacement;
+  if (d.headers.size() > 1 && !d.replacement.empty()) d.bytes = d.replacement, d.etag = d.replacementEtag;
   gAnswer = Answer();
   gAnswer.file = &d;
   gAnswer.url = url;

@@ -25,6 +25,7 @@ struct FakeDownload {
   std::vector<size_t> cuts;   // the n-th answer's body ends after this many bytes (one a request, in order)
   bool ignoresRanges = false;
   std::string replacement;    // what the file is from the second request on (empty: unchanged)
+  std::string replacementEtag;  // and its ETag
   std::string contentRange;   // sent instead of the true one
   int rangeStatus = 206;      // of an answer to a request for the rest
   std::string redirectedTo;   // where the answer comes from; "!" cannot be read

@@ -38,7 +38,7 @@ TEST_F(OfferTest, DecisionTable) {
     const char* rule;  // the row that refused
     const char* note;  // what the log says on the way ("": nothing)
   };
-  const BuildPolicy plain = {0, 0, "Orvessa"}, signedBuild = {1, 0, "Orvessa"}, httpsOnly = {0, 1, "Orvessa"};
+  const BuildPolicy plain = {0, 0, "Orvessa", 0}, signedBuild = {1, 0, "Orvessa", 0}, httpsOnly = {0, 1, "Orvessa", 0};
   const std::string feed = "<product>Orvessa</product><serial>1</serial><expires>2030-01-01T00:00:00Z</expires>";
   const Row rows[] = {
       {"newer as text", Offer("1.1.0.12182"), 0, "1.1.0.12181", plain, 1, 1, nullptr, ""},
@@ -82,8 +82,35 @@ TEST_F(OfferTest, DecisionTable) {
 
 // A signed feed is believed only for this product, with a serial that never
 // falls and an expiry still ahead; builds without signed releases ignore all three.
+TEST_F(OfferTest, AVersionThatDidNotStartWaits) {
+  struct Row {
+    const char* name;
+    const char* failed;  // the version whose start failed
+    long long ago;       // seconds
+    int offered;
+  };
+  const Row rows[] = {
+      {"no failed start", "", 0, 1},
+      {"this version, a minute ago", "1.1.0.12182", 60, 0},
+      {"this version, just under the hour", "1.1.0.12182", 3599, 0},
+      {"this version, an hour ago", "1.1.0.12182", 3600, 1},
+      {"another version, a minute ago", "1.1.0.12180", 60, 1},
+      {"the clock was set back since", "1.1.0.12182", -60, 1},
+  };
+  const BuildPolicy policy = {0, 0, "Orvessa", 3600000};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ClientFacts client = Client("1.1.0.12181");
+    strcpy(client.startFailedVersion, r.failed);
+    client.startFailedAgo = r.ago;
+    UpdateDecision d = DecideUpdate(Manifest(Offer("1.1.0.12182") + "<flag>force</flag>"), client, policy);
+    EXPECT_EQ(r.offered, d.offer.yes);
+    EXPECT_STREQ(r.offered ? nullptr : "failed start", d.offer.rule);
+  }
+}
+
 TEST_F(OfferTest, SignedFeedHoldsItsGround) {
-  const BuildPolicy signedBuild = {1, 0, "Orvessa"}, plain = {0, 0, "Orvessa"};
+  const BuildPolicy signedBuild = {1, 0, "Orvessa", 0}, plain = {0, 0, "Orvessa", 0};
   auto tags = [](const std::string& product, const std::string& serial, const std::string& expires) {
     return (product.empty() ? "" : "<product>" + product + "</product>") +
            (serial.empty() ? "" : "<serial>" + serial + "</serial>") +
@@ -140,7 +167,7 @@ TEST_F(OfferTest, SignedFeedHoldsItsGround) {
 // The seed is asked for only once every other row passed, and then decides.
 TEST_F(OfferTest, RolloutAsksForTheSeedLast) {
   UpdateManifest m = Manifest(Offer("1.1.0.12182") + "<rollout>14</rollout>");
-  const BuildPolicy plain = {0, 0, "Orvessa"};
+  const BuildPolicy plain = {0, 0, "Orvessa", 0};
   EXPECT_EQ(0, DecideUpdate(m, Client("1.1.0.12182"), plain).needsSeed);  // not newer: no seed
   ClientFacts client = Client("1.1.0.12181");
   UpdateDecision d = DecideUpdate(m, client, plain);
