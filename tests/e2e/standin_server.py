@@ -4,8 +4,10 @@ Each path answers as its Route says: status, body, a true, false or missing
 Content-Length, pieces with delays (a trickle), a close halfway, silence after
 part of the body (a stall), a trickle after a first part, an endless chunked
 body at full speed, a status line and headers sent a byte at a time, or no
-answer at all.
-Every request is logged with its headers.
+answer at all. A route with a validator (ETag, Last-Modified) answers
+"Range: bytes=N-" with 206 when If-Range names it; its n-th answer can be cut
+after a given number of body bytes, and the file replaced after the first.
+Every request is logged with its headers and the body bytes sent.
 """
 import http.server
 import socketserver
@@ -16,7 +18,8 @@ import time
 class Route:
     def __init__(self, body=b"", status=200, length="auto", piece=None, delay=0.0,
                  close_after=None, never_answer=False, stall_after=None, content_type="application/octet-stream",
-                 headers=None, trickle_after=None, endless=False, slow_head=None):
+                 headers=None, trickle_after=None, endless=False, slow_head=None, etag=None, last_modified=None,
+                 ranges=True, cuts=(), replacement=None, range_status=None):
         self.body = body
         self.status = status
         self.length = length          # "auto", an int (may lie), or None (no header)
@@ -30,6 +33,13 @@ class Route:
         self.trickle_after = trickle_after  # send this many bytes at once, then a byte every `delay` s
         self.endless = endless        # the body, then zeros for ever, chunked (no length), at full speed
         self.slow_head = slow_head    # seconds between the bytes of the status line and headers
+        self.etag = etag              # sent as ETag
+        self.last_modified = last_modified  # sent as Last-Modified
+        self.ranges = ranges          # answer a request for the rest with 206 (else the whole file, 200)
+        self.cuts = list(cuts)        # the n-th answer drops the connection after this many body bytes
+        self.replacement = replacement  # (body, etag): the file from the second request on
+        self.range_status = range_status  # what a request for the rest gets instead (a busy server's 503)
+        self.answers = 0
 
 ENDLESS_LIMIT = 120  # seconds an endless body runs at most when nobody hangs up
 
@@ -91,18 +101,40 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             chunk = zeros
 
     def _answer(self, route, entry):
-        self.send_response(route.status)
+        with self.server.lock:
+            n, route.answers = route.answers, route.answers + 1
+        body, etag = route.replacement if route.replacement and n > 0 else (route.body, route.etag)
+        status, extra = route.status, dict(route.headers)
+        if etag:
+            extra["ETag"] = etag
+        if route.last_modified:
+            extra["Last-Modified"] = route.last_modified
+        asked, if_range = self.headers.get("Range"), self.headers.get("If-Range")
+        if asked and route.range_status:
+            status, body = route.range_status, b""
+        elif asked and route.ranges and status == 200 and if_range in (None, etag or route.last_modified):
+            start = int(asked.split("=", 1)[1].split("-", 1)[0])
+            if start >= len(body):
+                status, body, extra["Content-Range"] = 416, b"", "bytes */%d" % len(body)
+            else:
+                status, extra["Content-Range"] = 206, "bytes %d-%d/%d" % (start, len(body) - 1, len(body))
+                body = body[start:]
+        self.send_response(status)
         self.send_header("Content-Type", route.content_type)
-        for name, value in route.headers.items():
+        for name, value in extra.items():
             self.send_header(name, value)
-        length = len(route.body) if route.length == "auto" else route.length
+        length = len(body) if route.length == "auto" else route.length
         if length is not None:
             self.send_header("Content-Length", str(length))
         self.send_header("Connection", "close")
         self.end_headers()
-        body = route.body if route.close_after is None else route.body[:route.close_after]
+        if route.close_after is not None:
+            body = body[:route.close_after]
+        if n < len(route.cuts):
+            body = body[:route.cuts[n]]
         if route.stall_after is not None:
             body = body[:route.stall_after]
+        entry["sent"] = len(body)
         piece = route.piece or max(len(body), 1)
         if route.trickle_after is not None:
             self.wfile.write(body[:route.trickle_after])

@@ -197,7 +197,8 @@ class FaultTest(E2ETest):
     def test_installer_cannot_start(self):
         foreign = harness.foreign_installer_bytes()
         self.run_fault("installer the system cannot start (PE for ARM64): host started again",
-                       self.routes(installer=Route(foreign)), answer_prompt=True, setup_left=foreign, host_back=True)
+                       self.routes(installer=Route(foreign)), answer_prompt=True, host_back=True)
+        self.assertEqual(foreign, read_bytes(self.case.path("setup.exe.verified")))
 
     def work_folder_bytes(self):
         return sum(os.path.getsize(self.case.path(name)) for name in os.listdir(self.case.work)
@@ -205,7 +206,7 @@ class FaultTest(E2ETest):
 
     def test_endless_content(self):
         before = self.work_folder_bytes()
-        ceiling = harness.build_ceiling_mb("UPDATER_MAX_CONTENT_MB")
+        ceiling = harness.build_setting("UPDATER_MAX_CONTENT_MB")
         result = self.run_fault("endless content at full speed, no length (ceiling %d MiB)" % ceiling,
                                 self.routes(content=Route(swf_bytes(), endless=True), version="1.1.0.12181"))
         self.assertEqual(OLD_SWF, read_bytes(self.case.path("mnMain.swf")))
@@ -215,13 +216,13 @@ class FaultTest(E2ETest):
         print("endless content ended after %.1f s" % result["elapsed"])
 
     def test_endless_installer(self):
-        ceiling = harness.build_ceiling_mb("UPDATER_MAX_INSTALLER_MB")
+        ceiling = harness.build_setting("UPDATER_MAX_INSTALLER_MB")
         self.run_fault("endless installer at full speed, no length (ceiling %d MiB)" % ceiling,
                        self.routes(installer=Route(installer_bytes(), endless=True)), answer_prompt=True)
         self.assert_logged("download %s: too big, abandoned" % self.server.url("/setup.exe"))
 
     def test_installer_announced_above_the_ceiling(self):
-        ceiling = harness.build_ceiling_mb("UPDATER_MAX_INSTALLER_MB") * 1024 * 1024
+        ceiling = harness.build_setting("UPDATER_MAX_INSTALLER_MB") * 1024 * 1024
         data = installer_bytes(200000)
         self.run_fault("installer announced 1 byte over the ceiling",
                        self.routes(installer=Route(data, length=ceiling + 1, stall_after=100000)), answer_prompt=True,

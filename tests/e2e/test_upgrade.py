@@ -193,7 +193,9 @@ class UpgradeTest(E2ETest):
         self.case.host.wait(timeout=10)  # the host the user had was closed
         self.assertIn("started", self.case.wait_for(self.case.restarted_host, 20, "Orvessa to start again"))
         self.assertEqual([], self.case.installer_runs())
-        self.assertEqual(foreign, read_bytes(self.case.path("setup.exe")))  # the next run removes it
+        # Kept whole for the next offer of this version, out of the next run's clean-up.
+        self.assertFalse(os.path.exists(self.case.path("setup.exe")))
+        self.assertEqual(foreign, read_bytes(self.case.path("setup.exe.verified")))
         log = self.assert_logged("hand-over: setup.exe did not start: ShellExecute ", "hand-over: Orvessa started again")
         self.assertLess(log.index("did not start"), log.index("started again"))
         print(log.split("hand-over: setup.exe did not start: ")[1].split("\r\n")[0])

@@ -127,9 +127,10 @@ def product_limit(name):
     return product_limits()[name]
 
 
-def build_ceiling_mb(name):
-    """A download ceiling the build under test was configured with
-    (UPDATER_MAX_CONTENT_MB, UPDATER_MAX_INSTALLER_MB), from its CMake cache."""
+def build_setting(name):
+    """A setting the build under test was configured with, from its CMake
+    cache: a download ceiling (UPDATER_MAX_CONTENT_MB, UPDATER_MAX_INSTALLER_MB)
+    or a time bound (UPDATER_START_BACKOFF_MS, UPDATER_DOWNLOAD_MAX_MS)."""
     with open(os.path.join(PRODUCT_BUILD, "CMakeCache.txt")) as f:
         for line in f:
             if line.startswith(name + ":"):
