@@ -10,11 +10,12 @@ import sys
 import tempfile
 import time
 
+from sections import put_section
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TOOL = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "publisher", "publisher", "updater-manifest")
 LINES = 2000000
 ROUNDS = int(os.environ.get("BENCH_ROUNDS", "7"))
-MARKER = "<!-- sections of other benchmarks -->"
 EVENTS = ["declined", "failed", "start-failed", "updated", "not-applied", "expired"]
 
 
@@ -56,10 +57,7 @@ def main():
         with open(os.path.join(folder, "report.txt")) as f:
             last = f.read().strip().splitlines()[-1]
     t, g = statistics.median(tool), statistics.median(grep)
-    section = "\n".join([
-        MARKER,
-        "## updater-manifest report",
-        "",
+    lines = [
         "Measured by `python3 bench/report_bench.py` on %s (%d rounds, medians), over one generated access log of "
         "%d lines (%.0f MB), a tenth of them reports, read from the page cache; both outputs go to a file." % (
             time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), ROUNDS, LINES, size / 1e6),
@@ -71,15 +69,9 @@ def main():
         "",
         "Ratio: %.2f (target: within 3x of grep: %s). The report's last line: `%s`." % (
             t / g, "meets" if t / g <= 3 else "misses", last),
-        "",
-    ])
-    out = os.path.join(ROOT, "docs", "performance.md")
-    with open(out) as f:
-        text = f.read()
-    text = (text[:text.index(MARKER)] if MARKER in text else text + "\n") + section
-    with open(out, "w") as f:
-        f.write(text)
-    print(section)
+    ]
+    put_section("## updater-manifest report", lines)
+    print("\n".join(lines))
 
 
 if __name__ == "__main__":

@@ -6,4 +6,5 @@ bash tools/install-deps.sh
 cmake --preset win32 >/dev/null && cmake --build build/win32 >/dev/null
 cmake --preset win32-test >/dev/null && cmake --build build/win32-test >/dev/null
 cmake --preset win64-test >/dev/null && cmake --build build/win64 >/dev/null
-exec /usr/bin/python3 bench/bench.py
+/usr/bin/python3 bench/bench.py
+exec /usr/bin/python3 bench/resume_bench.py

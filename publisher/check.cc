@@ -101,7 +101,7 @@ void ReadAsTheUpdater(CheckContext* c) {
   }
   c->read.signatureTrusted = RequiresSigned(o) && c->signatureFault.empty();
   // The addresses as the updater keeps them, whatever else is decided.
-  const BuildPolicy webOnly = {0, 0, ""};
+  const BuildPolicy webOnly = {0, 0, "", 0};
   c->m = DecideUpdate(c->read, ClientFacts(), webOnly).manifest;
   c->m.signatureTrusted = c->read.signatureTrusted;
   const char* read[] = {c->read.installerUrl, c->read.contentUrl};

@@ -126,10 +126,10 @@ int DownloadToPath(const char* url, const char* path, DownLoadDelegate* d, const
   TransferEnd end = kEndNoAnswer;
   platform::Internet session = platform::OpenDownloadSession();
   if (session) {
-    TransferWatchdog owner(d, url, path, resume ? recordPath : nullptr);
+    TransferWatchdog owner(d, session, url, path, resume ? recordPath : nullptr);
     Watch watch(&owner, kWatchIntervalMs);
     end = Transfer(session, watch, url, path, d, resume, recordPath);
-    if (watch.Stop()) session.Forget();  // closed by the watch
+    if (watch.Stop() || d->leftOpen) session.Forget();  // closed by the watch, or left to the process's end
   }
   Log("download %s: %d request%s, %lu bytes on the wire, %lu of %lu bytes in the file", url, d->requests,
       d->requests == 1 ? "" : "s", d->received, d->kept,

@@ -76,6 +76,7 @@ struct DownLoadDelegate {
   long long roomFree = -1;          // free bytes when room ran short
   int httpStatus = 0;               // the last answer's status (0 none)
   int requests = 0;
+  int leftOpen = 0;  // a request was left open with its body still coming: its session stays open too
   char validator[256] = {};         // the answer's strong validator: the bytes may be asked for again
   char at[platform::kMaxUrlLength] = {};  // where the last answer came from
   // Why the file did not arrive whole, as one token for a report: stalled,

@@ -11,6 +11,8 @@
 
 namespace {
 
+const unsigned long kProgressIntervalMs = 50;
+
 // In https-only builds the answer must come from https, and an address that
 // cannot be read (or is longer than any address may be) is refused.
 int AnsweredFromTheWeb(const platform::Internet& request, DownLoadDelegate* d) {
@@ -72,9 +74,12 @@ int TakeAnswer(const platform::Internet& request, DownLoadDelegate* d, const Res
   if (*appending) return 1;
   // A whole file comes: what it announces, and whether it may be resumed.
   d->kept = 0;
+  if (length > static_cast<long long>(d->ceiling)) {
+    d->announced = length > 0xFFFFFFFFll ? 0xFFFFFFFFul : static_cast<unsigned long>(length);
+    return *end = kEndTooBig, 0;
+  }
   d->total = length > 0 ? static_cast<unsigned long>(length) : 0;
   if (d->total > d->announced) d->announced = d->total;
-  if (d->total > d->ceiling) return *end = kEndTooBig, 0;
   char etag[256] = {}, modified[128] = {};
   platform::QueryHeader(request, platform::kHeaderETag, etag, sizeof etag);
   platform::QueryHeader(request, platform::kHeaderLastModified, modified, sizeof modified);
@@ -100,6 +105,7 @@ TransferEnd ReadInto(const platform::Internet& request, const Watch& watch, cons
                      DownLoadDelegate* d) {
   static char buffer[32768];  // one thread reads
   unsigned long sinceRoomCheck = 0;
+  unsigned long lastShown = platform::TickCount();
   for (;;) {
     unsigned long now = platform::TickCount();
     if (Elapsed(now, d->started) >= kDownloadMaxMs) return kEndRunBound;
@@ -128,7 +134,12 @@ TransferEnd ReadInto(const platform::Internet& request, const Watch& watch, cons
       d->roomFree = platform::FreeDiskBytes(d->folder);
       if (d->roomFree >= 0 && static_cast<unsigned long long>(d->roomFree) < kDiskReserveBytes) return kEndNoRoom;
     }
-    if (d->progress) d->progress->Show(static_cast<unsigned long>(d->kept), static_cast<unsigned long>(d->total));
+    // The window is shown and answers often enough for a person, not at every read.
+    unsigned long shown = platform::TickCount();
+    if (d->progress && (Elapsed(shown, lastShown) >= kProgressIntervalMs || d->kept == d->total)) {
+      lastShown = shown;
+      d->progress->Show(d->kept, d->total);
+    }
   }
   return d->total && d->kept < d->total ? kEndBroke : kEndWhole;
 }
@@ -140,8 +151,7 @@ TransferEnd TransferOnce(const platform::Internet& session, const Watch& watch, 
   int askedRest = d->kept > 0 && d->validator[0];
   char headers[400] = {};
   if (askedRest) {
-    FormatBounded(headers, sizeof headers, "Range: bytes=%lu-\r\nIf-Range: %s\r\n", d->kept,
-                  d->validator);
+    FormatBounded(headers, sizeof headers, "Range: bytes=%lu-\r\nIf-Range: %s\r\n", d->kept, d->validator);
   }
   ++d->requests;
   d->callStarted = platform::TickCount();
@@ -160,20 +170,24 @@ TransferEnd TransferOnce(const platform::Internet& session, const Watch& watch, 
     Log("download %s: no answer, error %u%s%s", url, error, meaning ? ", " : "", meaning ? meaning : "");
     return kEndNoAnswer;
   }
-  if (!AnsweredFromTheWeb(request, d)) return kEndRedirected;
+  TransferEnd end = kEndRedirected;
   int appending = 0;
-  TransferEnd end = kEndWhole;
-  if (!TakeAnswer(request, d, resume, recordPath, askedRest, &appending, &end)) {
-    if (watch.Expired()) request.Forget();
-    return end;
+  if (AnsweredFromTheWeb(request, d) && TakeAnswer(request, d, resume, recordPath, askedRest, &appending, &end)) {
+    platform::File file = platform::OpenForWriting(path, appending);
+    if (file) {
+      if (d->progress) d->progress->Show(d->kept, d->total);
+      end = ReadInto(request, watch, file, d);
+    } else {
+      Log("download %s: %s cannot be written, error %u", url, path, platform::LastError());
+      end = kEndWriteFailed;
+    }
   }
-  platform::File file = platform::OpenForWriting(path, appending);
-  if (!file) {
-    Log("download %s: %s cannot be written, error %u", url, path, platform::LastError());
-    return kEndWriteFailed;
+  // Wine reads the rest of a chunked body when its request closes, and an
+  // endless one would hold the run for ever: a body not read to its end is
+  // left to the end of the process, with its session.
+  if (watch.Expired() || (end != kEndWhole && end != kEndBroke)) {
+    request.Forget();
+    d->leftOpen = 1;
   }
-  if (d->progress) d->progress->Show(static_cast<unsigned long>(d->kept), static_cast<unsigned long>(d->total));
-  end = ReadInto(request, watch, file, d);
-  if (watch.Expired()) request.Forget();
   return end;
 }

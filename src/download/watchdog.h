@@ -21,19 +21,19 @@ class TransferWatchdog : public WatchOwner {
  public:
   // With `recordPath`, bytes of the file may be resumed by the next run: the
   // last clean-up keeps them.
-  TransferWatchdog(DownLoadDelegate* delegate, const char* url, const char* path, const char* recordPath)
-      : delegate_(delegate), url_(url), path_(path), recordPath_(recordPath) {}
+  TransferWatchdog(DownLoadDelegate* delegate, const platform::Internet& session, const char* url, const char* path,
+                   const char* recordPath)
+      : delegate_(delegate), session_(session.Get()), url_(url), path_(path), recordPath_(recordPath) {}
 
   WatchVerdict Judge(unsigned long now) override;
   void Expire() override;  // closes the session
   int Abandon(Watch* watch) override;
   void LogEnd() override;
-  void Watching(void* session) { session_ = session; }
 
  private:
   DownLoadDelegate* delegate_;
+  void* session_;
   const char* url_;
   const char* path_;
   const char* recordPath_;
-  void* session_ = nullptr;
 };

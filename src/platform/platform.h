@@ -215,6 +215,10 @@ void ShowWindowNow(Window window);               // SW_SHOW
 void EnableWindowInput(Window window, int enable);
 void Repaint(Window window);                      // UpdateWindow
 void DestroyWindowNow(Window window);
+// Handles the messages already waiting for this thread's windows (paints,
+// commands, other programs' sent messages) without waiting for more: the
+// download reads on this thread, and its window must keep answering.
+void HandlePendingMessages();
 Window DialogItem(Window dialog, int id);
 void SetItemText(Window window, const wchar_t* text);
 void SetProgressRange(Window bar, unsigned long maximum);  // PBM_SETRANGE32 0..maximum

@@ -61,6 +61,14 @@ void Repaint(Window window) { ::UpdateWindow(Hwnd(window)); }
 
 void DestroyWindowNow(Window window) { ::DestroyWindow(Hwnd(window)); }
 
+void HandlePendingMessages() {
+  MSG message;
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
 Window DialogItem(Window dialog, int id) { return AsWindow(::GetDlgItem(Hwnd(dialog), id)); }
 
 void SetItemText(Window window, const wchar_t* text) { ::SetWindowTextW(Hwnd(window), text); }

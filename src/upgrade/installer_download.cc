@@ -17,6 +17,7 @@ const FileSignature kExecutableSignature = {kExecutablePrefixes, 2, "an executab
 class ProgressBar : public ProgressSink {
  public:
   void Show(unsigned long received, unsigned long total) override {
+    platform::HandlePendingMessages();  // a cancel, a paint, another program asking the bar
     // After a cancel the window is gone, and so is the bar.
     platform::Window bar = gRunState.progressWindow ? platform::DialogItem(gRunState.progressWindow, kProgressBarId)
                                                     : nullptr;

@@ -155,7 +155,7 @@ class RealServerTest(unittest.TestCase):
         self.assertEqual([], self.case.installer_runs())
         self.assertTrue(self.case.host_running())
         self.assertFalse(os.path.exists(self.case.path("setup.exe")))
-        self.assertIn("not an executable", read_bytes(self.case.path("update.log")).decode())
+        self.assertIn("setup.exe: HTTP 404", read_bytes(self.case.path("update.log")).decode())
 
     def test_reports_reach_the_access_log(self):
         """Outcome reports through nginx as docs/serving.md configures it, read back by `updater-manifest report`."""

@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <string>
 
 #include "trust/trust.h"
@@ -251,44 +250,6 @@ TEST_F(DriverTest, SignedFeedSerialIsKeptOnlyOnceBelieved) {
       EXPECT_FALSE(fake.Called("Download"));  // nothing of a refused feed is used
     }
   }
-}
-
-// A run after the installer did not start: the same version is not offered
-// for a while; after that, the installer kept from the failed start is used
-// again, without a download.
-TEST_F(DriverTest, AFailedStartIsNoLoop) {
-  const char kSetup[] = "C:\\Temp\\kelvaport\\setup.exe";
-  fake.files["C:\\App\\Orvessa.exe"] = "MZ";
-  fake.InstalledVersion(1, 1, 0, 12181);
-  fake.ServeDownload("http://h/setup.exe", kExe);
-  fake.shellResults[kSetup] = {5, platform::kErrorCancelled};  // the elevation prompt was declined
-  struct Run {
-    const char* name;
-    int minutesLater;
-    bool prompted, downloaded;
-  };
-  const Run runs[] = {{"the failed start", 0, true, true},
-                      {"within the hour", 59, false, false},
-                      {"after the hour", 61, true, false}};
-  for (const Run& r : runs) {
-    SCOPED_TRACE(r.name);
-    SetUp();
-    fake.calls.clear();
-    fake.shellOpened.clear();
-    fake.utcNow = {2013, 1, 5, 1 + r.minutesLater / 60, 7 + r.minutesLater % 60, 3};
-    fake.ServeManifest("<version>1.1.0.12182</version><flag>0</flag><url>http://h/setup.exe</url>");
-    if (r.minutesLater > 60) fake.shellResults.clear();  // this time the user lets it start
-    EXPECT_EQ(1, RunUpdate(nullptr));
-    EXPECT_EQ(r.prompted, fake.Called("MessageBox"));
-    EXPECT_EQ(r.downloaded, fake.Called("Download http://h/setup.exe"));
-    EXPECT_EQ(r.prompted, std::count(fake.shellOpened.begin(), fake.shellOpened.end(), kSetup) == 1);
-    EXPECT_EQ("1.1.0.12182|2013-01-05T01:07:03Z",
-              std::string(fake.values["updateStartFailed"].data.c_str()));  // kept from the first run
-    EXPECT_EQ(r.minutesLater < 60, fake.files.count("C:\\Temp\\kelvaport\\setup.exe.verified") == 1);
-  }
-  EXPECT_EQ(kExe, fake.files[kSetup]);
-  EXPECT_NE(std::string::npos, fake.files["C:\\Temp\\kelvaport\\update.log"].find(
-                                   "did not start 3540 s ago; offered again in 60 s (failed start)"));
 }
 
 TEST_F(DriverTest, OneRunAtATime) {

@@ -142,6 +142,7 @@ class FakePlatform {
   std::map<platform::Window, std::wstring> texts;
   unsigned long barMax = 0, barPos = 0;
   int barRepaints = 0;
+  int messagePumps = 0;  // times the pending messages were handled
   std::vector<std::string> shellOpened;
   std::map<std::string, std::pair<int, unsigned>> shellResults;  // path -> (answer, last error); default 42
   bool hostProcess = true;        // the host window's process can be opened

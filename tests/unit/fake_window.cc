@@ -68,6 +68,8 @@ void Repaint(Window window) {
   if (window == FakeWindow(kDialog + 1000)) ++gFake->barRepaints;
 }
 
+void HandlePendingMessages() { ++gFake->messagePumps; }
+
 void DestroyWindowNow(Window window) {
   Record("DestroyWindow");
   gFake->destroyed.insert(window);

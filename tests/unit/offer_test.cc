@@ -82,33 +82,6 @@ TEST_F(OfferTest, DecisionTable) {
 
 // A signed feed is believed only for this product, with a serial that never
 // falls and an expiry still ahead; builds without signed releases ignore all three.
-TEST_F(OfferTest, AVersionThatDidNotStartWaits) {
-  struct Row {
-    const char* name;
-    const char* failed;  // the version whose start failed
-    long long ago;       // seconds
-    int offered;
-  };
-  const Row rows[] = {
-      {"no failed start", "", 0, 1},
-      {"this version, a minute ago", "1.1.0.12182", 60, 0},
-      {"this version, just under the hour", "1.1.0.12182", 3599, 0},
-      {"this version, an hour ago", "1.1.0.12182", 3600, 1},
-      {"another version, a minute ago", "1.1.0.12180", 60, 1},
-      {"the clock was set back since", "1.1.0.12182", -60, 1},
-  };
-  const BuildPolicy policy = {0, 0, "Orvessa", 3600000};
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.name);
-    ClientFacts client = Client("1.1.0.12181");
-    strcpy(client.startFailedVersion, r.failed);
-    client.startFailedAgo = r.ago;
-    UpdateDecision d = DecideUpdate(Manifest(Offer("1.1.0.12182") + "<flag>force</flag>"), client, policy);
-    EXPECT_EQ(r.offered, d.offer.yes);
-    EXPECT_STREQ(r.offered ? nullptr : "failed start", d.offer.rule);
-  }
-}
-
 TEST_F(OfferTest, SignedFeedHoldsItsGround) {
   const BuildPolicy signedBuild = {1, 0, "Orvessa", 0}, plain = {0, 0, "Orvessa", 0};
   auto tags = [](const std::string& product, const std::string& serial, const std::string& expires) {
