@@ -100,48 +100,76 @@ int TakeAnswer(const platform::Internet& request, DownLoadDelegate* d, const Res
   return 1;
 }
 
-// Reads the body into the file until its end, a bound, or a failure.
+// The end a bound calls for at `now`, or kEndWhole while none does.
+TransferEnd BoundPassed(const DownLoadDelegate* d, unsigned long now) {
+  if (Elapsed(now, d->started) >= kDownloadMaxMs) return kEndRunBound;
+  if (Elapsed(now, d->lastGain) >= kStallLimitMs) return d->received == 0 ? kEndStalled : kEndTooSlow;
+  return kEndWhole;
+}
+
+// The end a read makes when the file would hold `length` bytes after it (0:
+// the stream ended), or kEndWhole when the reading goes on.
+TransferEnd LengthPassed(const DownLoadDelegate* d, unsigned long long length, unsigned long count) {
+  if (count == 0) return d->total && length < d->total ? kEndBroke : kEndWhole;
+  if (d->total && length > d->total) return kEndPastAnnounced;
+  return length > d->ceiling ? kEndTooBig : kEndWhole;
+}
+
+// Reads the body into the file until its end, a bound, or a failure. Reads
+// take what has arrived; the file is written in pieces of at least half the
+// buffer, and with whatever is left at the end, so bytes received are kept.
 TransferEnd ReadInto(const platform::Internet& request, const Watch& watch, const platform::File& file,
                      DownLoadDelegate* d) {
-  static char buffer[32768];  // one thread reads
+  static char buffer[65536];  // one thread reads
+  unsigned long pending = 0;  // received, not yet written
   unsigned long sinceRoomCheck = 0;
   unsigned long lastShown = platform::TickCount();
-  for (;;) {
-    unsigned long now = platform::TickCount();
-    if (Elapsed(now, d->started) >= kDownloadMaxMs) return kEndRunBound;
-    if (Elapsed(now, d->lastGain) >= kStallLimitMs) return d->received == 0 ? kEndStalled : kEndTooSlow;
-    unsigned long available = 0, count = 0;
-    d->callStarted = now;
+  TransferEnd end = kEndWhole;
+  while ((end = BoundPassed(d, platform::TickCount())) == kEndWhole) {
+    unsigned long available = 0, count = 0, room = sizeof buffer - pending;
+    d->callStarted = platform::TickCount();
     d->inCall = 1;
     int ok = platform::AvailableInternet(request, &available) &&
-             (available == 0 || platform::ReadInternet(request, buffer, available < sizeof buffer ? available : sizeof buffer, &count));
+             (available == 0 || platform::ReadInternet(request, buffer + pending, available < room ? available : room,
+                                                       &count));
     d->inCall = 0;
-    if (watch.Expired()) return Elapsed(platform::TickCount(), d->lastGain) >= kStallLimitMs ? kEndTooSlow : kEndBroke;
-    if (!ok) return Elapsed(platform::TickCount(), d->lastGain) >= kStallLimitMs ? (d->received ? kEndTooSlow : kEndStalled) : kEndBroke;
-    if (count == 0) break;  // the end of the stream
-    if (d->total && d->kept + count > d->total) return kEndPastAnnounced;
-    if (d->kept + count > d->ceiling) return kEndTooBig;
-    if (!platform::WriteToFile(file, buffer, count)) return kEndWriteFailed;
-    d->kept += count;
+    if (!ok || watch.Expired()) {
+      end = BoundPassed(d, platform::TickCount());
+      if (end == kEndWhole) end = kEndBroke;
+      break;
+    }
+    unsigned long long length = static_cast<unsigned long long>(d->kept) + pending + count;
+    end = LengthPassed(d, length, count);
+    if (count == 0 || end != kEndWhole) break;
+    pending += count;
     d->received += count;
     if (d->received >= d->gained + kRateFloorBytes) {
       d->gained = d->received;
       d->lastGain = platform::TickCount();
     }
+    // The window is shown and answers often enough for a person, not at every read.
+    unsigned long now = platform::TickCount();
+    int showNow = d->progress && (Elapsed(now, lastShown) >= kProgressIntervalMs || length == d->total);
+    if (pending >= sizeof buffer / 2 || showNow) {
+      if (!platform::WriteToFile(file, buffer, pending)) return kEndWriteFailed;
+      d->kept += pending;
+      sinceRoomCheck += pending;
+      pending = 0;
+    }
     // Of a file of unknown length, the volume tells whether there is room.
-    if (!d->total && d->folder && (sinceRoomCheck += count) >= (1u << 20)) {
+    if (!d->total && d->folder && sinceRoomCheck >= (1u << 20)) {
       sinceRoomCheck = 0;
       d->roomFree = platform::FreeDiskBytes(d->folder);
       if (d->roomFree >= 0 && static_cast<unsigned long long>(d->roomFree) < kDiskReserveBytes) return kEndNoRoom;
     }
-    // The window is shown and answers often enough for a person, not at every read.
-    unsigned long shown = platform::TickCount();
-    if (d->progress && (Elapsed(shown, lastShown) >= kProgressIntervalMs || d->kept == d->total)) {
-      lastShown = shown;
+    if (showNow) {
+      lastShown = now;
       d->progress->Show(d->kept, d->total);
     }
   }
-  return d->total && d->kept < d->total ? kEndBroke : kEndWhole;
+  if (pending && !platform::WriteToFile(file, buffer, pending)) return kEndWriteFailed;
+  d->kept += pending;
+  return end;
 }
 
 }  // namespace
