@@ -101,7 +101,9 @@ TransferEnd Transfer(const platform::Internet& session, const Watch& watch, cons
       continue;
     }
     if (!(end == kEndBroke || end == kEndNoAnswer) || !resume || !d->validator[0] || !d->kept) return end;
-    if (d->kept > before) {
+    // A request that gained less than the rate floor counts as one that gained
+    // nothing: a server that cuts every answer short is not asked ever faster.
+    if (d->kept >= before + kRateFloorBytes) {
       tries = 0;  // it gained: ask again at once
     } else {
       if (++tries > kResumeTries) return end;
