@@ -40,8 +40,9 @@ void SayEnd(const char* url, TransferEnd end, DownLoadDelegate* d) {
       token = "too-big";
       break;
     case kEndNoRoom:
-      Log("download %s: no room, abandoned: %.0f bytes free on the volume, %lu announced and a reserve of %.0f "
-          "needed", url, static_cast<double>(d->roomFree), total, static_cast<double>(kDiskReserveBytes));
+      Log("download %s: no room, abandoned: %lu KiB free on the volume, %lu bytes announced and a reserve of %lu KiB "
+          "needed", url, static_cast<unsigned long>(d->roomFree >> 10), total,
+          static_cast<unsigned long>(kDiskReserveBytes >> 10));
       token = "no-room";
       break;
     case kEndRedirected:
@@ -82,8 +83,7 @@ void TakeKeptBytes(const char* path, const char* recordPath, const ResumeKey& ke
   d->kept = static_cast<unsigned long>(size);
   d->total = d->announced = record.total;
   FormatBounded(d->validator, sizeof d->validator, "%s", record.validator);
-  Log("download: resuming from %lu of %lu bytes kept by an earlier run", d->kept,
-      d->total);
+  Log("download: resuming from %lu of %lu bytes kept by an earlier run", d->kept, d->total);
 }
 
 // The requests of one download: the rest is asked for again while it may be.
@@ -113,8 +113,6 @@ TransferEnd Transfer(const platform::Internet& session, const Watch& watch, cons
       if (Elapsed(now, d->started) + pause >= kDownloadMaxMs) return kEndRunBound;
       platform::Pause(pause);
     }
-    Log("download %s: asking for the rest (%lu of %lu bytes kept)", url, d->kept,
-        d->total);
   }
 }
 
@@ -133,9 +131,8 @@ int DownloadToPath(const char* url, const char* path, DownLoadDelegate* d, const
     end = Transfer(session, watch, url, path, d, resume, recordPath);
     if (watch.Stop() || d->leftOpen) session.Forget();  // closed by the watch, or left to the process's end
   }
-  Log("download %s: %d request%s, %lu bytes on the wire, %lu of %lu bytes in the file", url, d->requests,
-      d->requests == 1 ? "" : "s", d->received, d->kept,
-      d->total);
+  Log("download %s: requests %d, %lu bytes on the wire, %lu of %lu bytes in the file", url, d->requests, d->received,
+      d->kept, d->total);
   if (end == kEndWhole) return 1;
   SayEnd(url, end, d);
   if (resume && KeepsBytes(end) && d->validator[0] && d->kept > 0) {

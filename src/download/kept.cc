@@ -29,6 +29,14 @@ int WriteKeptRecord(const char* path, const KeptRecord& r) {
 
 namespace {
 
+// The first `c` in `text`, or null. (A loop of its own: one import less.)
+char* Find(char* text, char c) {
+  for (; *text; ++text) {
+    if (*text == c) return text;
+  }
+  return nullptr;
+}
+
 // Whole decimal text, no sign, within 32 bits.
 int ParseNumber(const char* text, unsigned long* value) {
   *value = 0;
@@ -44,7 +52,7 @@ int ParseNumber(const char* text, unsigned long* value) {
 // One "name=value" line into its field; 0 for an unknown name or a value
 // that does not fit.
 int TakeLine(char* line, KeptRecord* r) {
-  char* value = strchr(line, '=');
+  char* value = Find(line, '=');
   if (!value) return 0;
   *value++ = '\0';
   struct Field {
@@ -78,10 +86,10 @@ int ReadKeptRecord(const char* path, KeptRecord* r) {
   platform::File file = platform::OpenForReading(path);
   char text[1025] = {};
   long size = file ? platform::ReadFileAt(file, 0, reinterpret_cast<unsigned char*>(text), sizeof text - 1) : -1;
-  if (size <= 0 || size >= static_cast<long>(sizeof text - 1) || memchr(text, '\0', size)) return 0;
+  if (size <= 0 || size >= static_cast<long>(sizeof text - 1) || strlen(text) != static_cast<size_t>(size)) return 0;
   int lines = 0;
   for (char* line = text; *line;) {
-    char* end = strchr(line, '\n');
+    char* end = Find(line, '\n');
     if (!end) return 0;  // cut short
     *end = '\0';
     if (!TakeLine(line, r)) return 0;

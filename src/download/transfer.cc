@@ -3,6 +3,7 @@
 
 #include "download/download.h"
 #include "download/splice.h"
+#include "manifest/manifest.h"
 #include "shared/log.h"
 #include "shared/text.h"
 #include "trust/trust.h"
@@ -22,17 +23,9 @@ int AnsweredFromTheWeb(const platform::Internet& request, DownLoadDelegate* d) {
     if (gHttpsOnly) Log("download: where its data comes from cannot be read: refused");
     return !gHttpsOnly;
   }
-  const char* scheme = gHttpsOnly ? "https://" : "http://";
-  size_t length = strlen(scheme);
-  if (!gHttpsOnly && (d->at[4] == 's' || d->at[4] == 'S')) scheme = "https://", length = 8;
-  for (size_t i = 0; i < length; ++i) {
-    char c = d->at[i] >= 'A' && d->at[i] <= 'Z' ? static_cast<char>(d->at[i] + 32) : d->at[i];
-    if (c != scheme[i]) {
-      Log("download: its data comes from \"%s\", not %s", d->at, gHttpsOnly ? "https" : "the web");
-      return 0;
-    }
-  }
-  return 1;
+  if (IsWebAddress(d->at, gHttpsOnly)) return 1;
+  Log("download: its data comes from \"%s\", not %s", d->at, gHttpsOnly ? "https" : "the web");
+  return 0;
 }
 
 // The answer's length: -1 unknown, else the bytes announced (past 4 GiB, or
@@ -53,7 +46,7 @@ int TakeAnswer(const platform::Internet& request, DownLoadDelegate* d, const Res
   long long length = AnnouncedLength(request);
   *appending = 0;
   if (askedRest) {
-    char text[128] = {};
+    char text[128] = "-";  // the Content-Range, for the log
     ContentRange range = {};
     int haveRange = platform::QueryHeader(request, platform::kHeaderContentRange, text, sizeof text) &&
                     ParseContentRange(text, &range);
@@ -61,10 +54,9 @@ int TakeAnswer(const platform::Internet& request, DownLoadDelegate* d, const Res
     if (splice == kSpliceAppend && length >= 0 && static_cast<unsigned long>(length) != d->total - d->kept) {
       splice = kSpliceDiscard;  // a range that does not reach the end it names
     }
-    Log("download: asked for the rest from byte %lu: HTTP %d%s%s, %s", d->kept, status,
-        haveRange ? ", " : "", haveRange ? text : "",
-        splice == kSpliceAppend ? "appended" : splice == kSpliceStartOver ? "the whole file again"
-        : splice == kSpliceDiscard ? "not the rest of the same file: the bytes are dropped" : "kept for later");
+    static const char* const kOutcomes[] = {"appended", "the whole file again",
+                                            "not the rest of the same file: the bytes are dropped", "kept for later"};
+    Log("download: asked for the rest from byte %lu: HTTP %d %s, %s", d->kept, status, text, kOutcomes[splice]);
     if (splice == kSpliceRetry) return *end = kEndNoAnswer, 0;
     if (splice == kSpliceDiscard) return *end = kEndChanged, 0;
     *appending = splice == kSpliceAppend;

@@ -55,7 +55,7 @@ class ResumeTest(E2ETest):
         self.offer(Route(data, last_modified="Tue, 01 Dec 2026 10:00:00 GMT", cuts=[CUT], ranges=False))
         self.run_accepting()
         self.assert_installed(data)
-        self.assert_logged("HTTP 200, the whole file again")
+        self.assert_logged("HTTP 200 -, the whole file again")
 
     def test_file_replaced_between_the_cut_and_the_rest(self):
         old, new = installer_bytes(SIZE), installer_bytes(SIZE - 1000)
