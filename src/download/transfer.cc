@@ -1,6 +1,4 @@
 // One request of a download, and its body written to the file.
-#include <string.h>
-
 #include "download/download.h"
 #include "download/splice.h"
 #include "manifest/manifest.h"
@@ -8,7 +6,6 @@
 #include "shared/text.h"
 #include "trust/trust.h"
 #include "shared/watch.h"
-#include "shared/work_paths.h"
 
 namespace {
 

@@ -26,22 +26,23 @@ const unsigned long kStartBackoffMs = UPDATER_START_BACKOFF_MS;
 
 namespace {
 
-// "YYYY-MM-DDTHH:MM:SSZ" as UTC seconds; 0 when the text has another form.
+// The system clock as "YYYY-MM-DDTHH:MM:SSZ" (UTC); `out` holds 21 bytes.
+void NowStamp(char* out) {
+  platform::LocalTime t = platform::CurrentUtcTime();
+  FormatBounded(out, 21, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
+// A stamp of NowStamp's form as UTC seconds; 0 when the text has another form.
 int ParseUtcStamp(const char* text, long long* seconds) {
-  static const char kForm[] = "dddd-dd-ddTdd:dd:ddZ";
+  if (!IsUtcStamp(text)) return 0;
   int n[6] = {};
-  int field = 0;
-  for (int i = 0; kForm[i]; ++i) {
-    if (kForm[i] != 'd') {
-      if (text[i] != kForm[i]) return 0;
-      ++field;
-    } else if (text[i] < '0' || text[i] > '9') {
-      return 0;
-    } else {
+  for (int i = 0, field = 0; text[i] != 'Z'; ++i) {
+    if (text[i] >= '0' && text[i] <= '9') {
       n[field] = n[field] * 10 + (text[i] - '0');
+    } else {
+      ++field;  // a separator
     }
   }
-  if (text[sizeof kForm - 1]) return 0;
   *seconds = UtcSeconds(platform::LocalTime{n[0], n[1], n[2], n[3], n[4], n[5]});
   return 1;
 }
@@ -82,9 +83,7 @@ int ClientSeed(unsigned long* seed) {
 void ReadFeedFacts(ClientFacts* client) {
   platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
   client->haveSerial = key && ReadStoredDword(key, outside::kRegSerialText, &client->serial);
-  platform::LocalTime t = platform::CurrentUtcTime();
-  FormatBounded(client->now, sizeof client->now, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
+  NowStamp(client->now);
 }
 
 // Keeps a believed signed feed's serial when it rose: an older feed is
@@ -175,10 +174,9 @@ int CheckForUpdate() {
 
 void RememberFailedStart(const char* version) {
   platform::RegKey key = platform::OpenOrCreateUserKey(outside::kRegistryKey);
-  platform::LocalTime t = platform::CurrentUtcTime();
-  char text[96];
-  FormatBounded(text, sizeof text, "%s|%04d-%02d-%02dT%02d:%02d:%02dZ", version, t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
+  char now[21], text[96];
+  NowStamp(now);
+  FormatBounded(text, sizeof text, "%s|%s", version, now);
   long status = key ? platform::SetStringValue(key, outside::kRegStartFailedText, text) : -1;
   Log("hand-over: %s is not offered again for %lu ms%s", version, kStartBackoffMs,
       status == 0 ? "" : ", but that could not be stored");
